@@ -1,0 +1,35 @@
+include(GoogleTest)
+
+# kelm_library(NAME <target> SOURCES ... DEPS ...)
+# One static library per area of the code.
+function(kelm_library)
+  cmake_parse_arguments(ARG "" "NAME" "SOURCES;DEPS" ${ARGN})
+  add_library(${ARG_NAME} STATIC ${ARG_SOURCES})
+  target_link_libraries(${ARG_NAME} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# kelm_test(NAME <target> SOURCES ... DEPS ...)
+# One test executable per area; every test case is registered with CTest as
+# its own process so that process-wide state cannot leak between cases.
+function(kelm_test)
+  cmake_parse_arguments(ARG "" "NAME" "SOURCES;DEPS" ${ARGN})
+  add_executable(${ARG_NAME} ${ARG_SOURCES})
+  target_link_libraries(${ARG_NAME} PRIVATE ${ARG_DEPS} kelm_test_main)
+  gtest_discover_tests(${ARG_NAME}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 120 LABELS ${ARG_NAME})
+endfunction()
+
+# Adds every direct subfolder that has a CMakeLists.txt, so a new area of the
+# code joins the build by existing.
+function(kelm_add_subdirectories)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+       ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child IN LISTS children)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()

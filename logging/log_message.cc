@@ -1,0 +1,156 @@
+#include "logging/log_message.h"
+
+#include <execinfo.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "absl/debugging/symbolize.h"
+#include "logging/log_flags.h"
+#include "logging/log_prefix.h"
+
+namespace kelm_log {
+namespace {
+
+int64_t NowUnixMicros() {
+  struct timespec ts;
+  if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return 0;
+  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+void AppendHex(uintptr_t value, char* out, size_t* pos) {
+  static const char kDigits[] = "0123456789abcdef";
+  char tmp[2 * sizeof(value)];
+  int n = 0;
+  do {
+    tmp[n++] = kDigits[value & 0xf];
+    value >>= 4;
+  } while (value != 0);
+  out[(*pos)++] = '0';
+  out[(*pos)++] = 'x';
+  while (n > 0) out[(*pos)++] = tmp[--n];
+}
+
+// Unwinds with the C library's backtrace, which follows unwind tables and so
+// also crosses libraries built without frame pointers.
+void DefaultStackDumper(int skip_frames) {
+  void* frames[64];
+  int depth = backtrace(frames, 64);
+  for (int i = skip_frames + 1; i < depth; ++i) {
+    char line[512];
+    size_t pos = 0;
+    const char kLead[] = "    @ ";
+    memcpy(line, kLead, sizeof(kLead) - 1);
+    pos += sizeof(kLead) - 1;
+    AppendHex(reinterpret_cast<uintptr_t>(frames[i]), line, &pos);
+    line[pos++] = ' ';
+    char symbol[384];
+    // Return addresses point after the call; look up the call itself.
+    void* lookup = static_cast<char*>(frames[i]) - 1;
+    if (!absl::Symbolize(lookup, symbol, sizeof(symbol))) {
+      strcpy(symbol, "(unknown)");
+    }
+    size_t len = strnlen(symbol, sizeof(symbol) - 1);
+    if (len > sizeof(line) - pos - 2) len = sizeof(line) - pos - 2;
+    memcpy(line + pos, symbol, len);
+    pos += len;
+    line[pos++] = '\n';
+    WriteToStderr(line, pos);
+  }
+}
+
+std::atomic<StackDumper> g_stack_dumper{&DefaultStackDumper};
+
+// The first backtrace call loads the unwinder library; do it at start-up so
+// a fatal error in a signal handler or low on memory does not have to.
+[[maybe_unused]] const bool kUnwinderLoaded = [] {
+  void* frame;
+  backtrace(&frame, 1);
+  return true;
+}();
+
+}  // namespace
+
+void SetFatalStackDumper(StackDumper dumper) {
+  g_stack_dumper.store(dumper, std::memory_order_release);
+}
+
+void DumpFatalStackTrace(int skip_frames) {
+  g_stack_dumper.load(std::memory_order_acquire)(skip_frames + 1);
+}
+
+void WriteToStderr(const char* data, size_t size) {
+  int saved_errno = errno;
+  while (size > 0) {
+    ssize_t n = write(STDERR_FILENO, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  errno = saved_errno;
+}
+
+LogMessage::LogMessage(const char* file, int line, LogSeverity severity)
+    : file_(file),
+      line_(line),
+      severity_(severity),
+      unix_micros_(NowUnixMicros()) {}
+
+LogMessage::~LogMessage() { Flush(); }
+
+LogMessage& LogMessage::AtLocation(const char* file, int line) {
+  file_ = file;
+  line_ = line;
+  return *this;
+}
+
+void LogMessage::Flush() {
+  if (flushed_) return;
+  flushed_ = true;
+  const bool fatal = severity_ >= LogSeverity::kFatal;
+  if (fatal || static_cast<int>(severity_) >= MinLogLevel()) {
+    std::string record;
+    if (LogPrefixEnabled()) {
+      char prefix[kMaxLogPrefixSize];
+      char base[201];
+      strncpy(base, BaseName(file_), sizeof(base) - 1);
+      base[sizeof(base) - 1] = '\0';
+      size_t n = FormatLogPrefix(
+          severity_, unix_micros_ / 1000000,
+          static_cast<int32_t>(unix_micros_ % 1000000), CurrentThreadId(),
+          base, line_, prefix, sizeof(prefix));
+      record.assign(prefix, n);
+    }
+    record += stream_.str();
+    record += '\n';
+    WriteToStderr(record.data(), record.size());
+  }
+  if (!fatal) return;
+  static const char kTraceHeader[] = "*** Check failure stack trace: ***\n";
+  WriteToStderr(kTraceHeader, sizeof(kTraceHeader) - 1);
+  DumpFatalStackTrace(0);
+  abort();
+}
+
+LogMessageFatal::LogMessageFatal(const char* file, int line)
+    : LogMessage(file, line, LogSeverity::kFatal) {}
+
+LogMessageFatal::LogMessageFatal(const char* file, int line,
+                                 const std::string& failure)
+    : LogMessage(file, line, LogSeverity::kFatal) {
+  stream() << "Check failed: " << failure;
+}
+
+LogMessageFatal::~LogMessageFatal() {
+  Flush();
+  abort();
+}
+
+}  // namespace kelm_log

@@ -1,0 +1,70 @@
+#ifndef LOGGING_LOG_MESSAGE_H_
+#define LOGGING_LOG_MESSAGE_H_
+
+#include <sstream>
+#include <string>
+
+#include "logging/log_severity.h"
+
+namespace kelm_log {
+
+// One log record. The text is collected through stream() and the record is
+// written to standard error, as one write, when the object is destroyed:
+//   <prefix><text>\n
+// Records below --minloglevel are dropped. A FATAL record is followed by the
+// stack trace and aborts the process; use LogMessageFatal for those so the
+// compiler knows control does not come back.
+class LogMessage {
+ public:
+  LogMessage(const char* file, int line, LogSeverity severity);
+  LogMessage(const LogMessage&) = delete;
+  LogMessage& operator=(const LogMessage&) = delete;
+  ~LogMessage();
+
+  std::ostream& stream() { return stream_; }
+
+  // Reports the record at another source position; the internal-log bridge
+  // uses it to name the caller of the library that produced the message.
+  LogMessage& AtLocation(const char* file, int line);
+
+ protected:
+  // Writes the record and, for FATAL, the stack trace, then aborts.
+  void Flush();
+
+ private:
+  const char* file_;
+  int line_;
+  LogSeverity severity_;
+  int64_t unix_micros_;
+  bool flushed_ = false;
+  std::ostringstream stream_;
+};
+
+// A FATAL record. Its destructor never returns.
+class LogMessageFatal : public LogMessage {
+ public:
+  LogMessageFatal(const char* file, int line);
+  // Starts the record with "Check failed: " and `failure`.
+  LogMessageFatal(const char* file, int line, const std::string& failure);
+  [[noreturn]] ~LogMessageFatal();
+};
+
+// Writes a fatal-error stack trace to standard error, one frame per line.
+// The default uses the C library's unwinder and Abseil's symbolizer; a better dumper may be
+// installed once at start-up. Must be async-signal-safe.
+using StackDumper = void (*)(int skip_frames);
+void SetFatalStackDumper(StackDumper dumper);
+void DumpFatalStackTrace(int skip_frames);
+
+// Writes `size` bytes to standard error with the write system call,
+// retrying on EINTR and preserving errno. Async-signal-safe.
+void WriteToStderr(const char* data, size_t size);
+
+// Turns a stream expression into void so it can stand in a conditional.
+struct LogMessageVoidify {
+  void operator&(std::ostream&) {}
+};
+
+}  // namespace kelm_log
+
+#endif  // LOGGING_LOG_MESSAGE_H_
