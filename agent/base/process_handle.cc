@@ -1,0 +1,9 @@
+#include "agent/base/process_handle.h"
+
+#include <unistd.h>
+
+namespace kelmbase {
+
+ProcessId GetCurrentProcessId() { return getpid(); }
+
+}  // namespace kelmbase
