@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Checks the development platform library's dynamic interface and how a
+# program linked through kelm_core_auth_link imports it.
+#   check_exports.sh <libkelm_core_auth.so> <program> <run path> [--weak]
+# The library must define exactly the three KelmAuth_* functions, each with
+# the version KELM_AUTH_1.0, and nothing else. The program must import them
+# with that version (weak ones with --weak), be bound at start-up, and carry
+# <run path> at the front of its RUNPATH.
+set -uo pipefail
+lib=$1
+program=$2
+runpath=$3
+want_weak=${4:-}
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+expected=$'KelmAuth_GenerateDeviceKeyAndCert@@KELM_AUTH_1.0\nKelmAuth_GetModelCertChain@@KELM_AUTH_1.0\nKelmAuth_SignHash@@KELM_AUTH_1.0'
+# Defined dynamic symbols apart from the version definition itself.
+defined=$(nm -D --defined-only --with-symbol-versions "$lib" |
+          awk '{print $3}' | grep -v '^KELM_AUTH_1\.0$' | sort)
+if [ "$defined" != "$expected" ]; then
+  fail "library exports differ; got:"$'\n'"$defined"
+fi
+# Each is a global function (not weak, not hidden).
+# (Tool output is captured first: grep -q would cut the pipe short.)
+lib_syms=$(readelf --dyn-syms -W "$lib")
+lib_dynamic=$(readelf -d "$lib")
+program_syms=$(readelf --dyn-syms -W "$program")
+program_dynamic=$(readelf -d "$program")
+for name in KelmAuth_GetModelCertChain KelmAuth_GenerateDeviceKeyAndCert \
+            KelmAuth_SignHash; do
+  echo "$lib_syms" |
+    grep -Eq " FUNC +GLOBAL +DEFAULT +[0-9]+ ${name}@@KELM_AUTH_1\.0$" ||
+    fail "$name is not a global function of version KELM_AUTH_1.0"
+done
+echo "$lib_dynamic" | grep -q 'Library soname: \[libkelm_core_auth\.so\]' ||
+  fail "library soname is not libkelm_core_auth.so"
+
+echo "$program_dynamic" | grep -q 'Shared library: \[libkelm_core_auth\.so\]' ||
+  fail "program does not need libkelm_core_auth.so"
+echo "$program_dynamic" | grep -Eq '\(FLAGS\).*BIND_NOW|\(FLAGS_1\).*NOW' ||
+  fail "program is not bound at start-up"
+got_runpath=$(echo "$program_dynamic" |
+              sed -n 's/.*(RUNPATH) *Library runpath: \[\(.*\)\]/\1/p')
+case "$got_runpath" in
+  "$runpath"|"$runpath":*) ;;
+  *) fail "program RUNPATH is '$got_runpath', want it to start with '$runpath'" ;;
+esac
+binding='(GLOBAL|WEAK)'
+[ "$want_weak" = --weak ] && binding=WEAK
+for name in KelmAuth_GetModelCertChain KelmAuth_GenerateDeviceKeyAndCert \
+            KelmAuth_SignHash; do
+  echo "$program_syms" |
+    grep -Eq " UND ${name}@KELM_AUTH_1\.0( \([0-9]+\))?$" ||
+    fail "program does not import $name@KELM_AUTH_1.0"
+  echo "$program_syms" |
+    grep -Eq " FUNC +${binding} +DEFAULT +UND ${name}@KELM_AUTH_1\.0" ||
+    fail "program's import of $name is not ${binding}"
+done
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed" >&2
+  exit 1
+fi
+echo "libkelm_core_auth interface checks passed"

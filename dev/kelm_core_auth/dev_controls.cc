@@ -1,0 +1,77 @@
+#include "dev/kelm_core_auth/dev_controls.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace kelm_auth_dev {
+namespace {
+
+using Choice = std::pair<std::string_view, Behaviour>;
+
+Behaviour ReadBehaviour(const char* variable,
+                        std::initializer_list<Choice> choices) {
+  const char* value = getenv(variable);
+  if (value == nullptr || value[0] == '\0') return Behaviour::kNormal;
+  for (const Choice& choice : choices) {
+    if (choice.first == value) return choice.second;
+  }
+  fprintf(stderr,
+          "libkelm_core_auth (development): unknown %s value \"%s\"; "
+          "failing the call\n",
+          variable, value);
+  return Behaviour::kFail;
+}
+
+}  // namespace
+
+Behaviour ModelChainBehaviour() {
+  return ReadBehaviour("KELM_AUTH_DEV_MODEL_CHAIN",
+                       {{"fail", Behaviour::kFail},
+                        {"empty", Behaviour::kEmpty},
+                        {"template_only", Behaviour::kTemplateOnly},
+                        {"garbage", Behaviour::kGarbage},
+                        {"with_key", Behaviour::kWithKey}});
+}
+
+Behaviour GenerateBehaviour() {
+  return ReadBehaviour("KELM_AUTH_DEV_GENERATE",
+                       {{"fail", Behaviour::kFail},
+                        {"empty", Behaviour::kEmpty},
+                        {"key_only", Behaviour::kKeyOnly},
+                        {"garbage_cert", Behaviour::kGarbageCert}});
+}
+
+Behaviour SignBehaviour() {
+  return ReadBehaviour("KELM_AUTH_DEV_SIGN", {{"fail", Behaviour::kFail},
+                                              {"empty", Behaviour::kEmpty},
+                                              {"corrupt", Behaviour::kCorrupt}});
+}
+
+void RecordCall(const char* function) {
+  const char* path = getenv("KELM_AUTH_DEV_CALL_LOG");
+  if (path == nullptr || path[0] == '\0') return;
+  int fd;
+  do {
+    fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return;
+  const std::string line = std::string(function) + "\n";
+  // One write of a short line to an O_APPEND file: lines of concurrent
+  // processes do not interleave.
+  ssize_t written;
+  do {
+    written = write(fd, line.data(), line.size());
+  } while (written < 0 && errno == EINTR);
+  close(fd);
+}
+
+}  // namespace kelm_auth_dev

@@ -1,0 +1,200 @@
+// The development build of the platform authentication library
+// libkelm_core_auth.so. The device's own library keeps its keys in hardware;
+// this one keeps a development wrapping key and the development model CA
+// (dev/pki) inside itself, and otherwise keeps the same contract: the model
+// chain as PEM, a fresh RSA-2048 device key per generation that leaves only
+// wrapped, a device certificate that chains to the first built-in root, and
+// PKCS#1 v1.5 signatures with the wrapped key.
+//
+// Only the three KelmAuth_* functions are exported (kelm_core_auth.map).
+// Every call runs under one library-wide lock, so calls from several threads
+// are safe and run one at a time. No output buffer is allocated on a path
+// that returns false.
+
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/ec_key.h>
+#include <openssl/nid.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "dev/kelm_core_auth/dev_controls.h"
+#include "dev/kelm_core_auth/dev_pki_data.h"
+#include "dev/kelm_core_auth/device_cert.h"
+#include "dev/kelm_core_auth/key_wrapping.h"
+#include "internal/sdk/kelm_core/auth/kelm_auth_c_api.h"
+
+namespace kelm_auth_dev {
+namespace {
+
+std::mutex& LibraryLock() {
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
+
+bool IsInputUsable(const KelmAuthInputVec* in) {
+  return in != nullptr && in->data != nullptr;
+}
+
+// An output record must come in empty with both callbacks, or the library
+// could neither fill it without leaking nor hand back a buffer the caller
+// can release.
+bool IsOutputUsable(const KelmAuthDataVec* out) {
+  return out != nullptr && out->data == nullptr && out->len == 0 &&
+         out->mm.alloc != nullptr && out->mm.free != nullptr;
+}
+
+// Fills `out` with a copy of `bytes` from the caller's allocator. An empty
+// string leaves the record empty.
+bool Fill(KelmAuthDataVec* out, const std::string& bytes) {
+  if (bytes.empty()) return true;
+  void* buffer = out->mm.alloc(bytes.size());
+  if (buffer == nullptr) return false;
+  memcpy(buffer, bytes.data(), bytes.size());
+  out->data = static_cast<uint8_t*>(buffer);
+  out->len = bytes.size();
+  return true;
+}
+
+// Undoes Fill on a path that ends up returning false.
+void Release(KelmAuthDataVec* out) {
+  if (out->data == nullptr) return;
+  out->mm.free(out->data);
+  out->data = nullptr;
+  out->len = 0;
+}
+
+// Two PEM blocks of a throwaway EC key. The PEM reader attaches a single key
+// block to a neighbouring certificate; a second one in a row stands as an
+// entry of its own, which is what a chain with a non-certificate entry has to
+// look like to its reader. Empty on failure.
+std::string ThrowawayKeyBlocks() {
+  bssl::UniquePtr<EC_KEY> key(EC_KEY_new_by_curve_name(NID_X9_62_prime256v1));
+  bssl::UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
+  if (!key || !bio || !EC_KEY_generate_key(key.get())) return std::string();
+  for (int i = 0; i < 2; ++i) {
+    if (!PEM_write_bio_ECPrivateKey(bio.get(), key.get(), nullptr, nullptr, 0,
+                                    nullptr, nullptr)) {
+      return std::string();
+    }
+  }
+  const uint8_t* contents = nullptr;
+  size_t len = 0;
+  if (!BIO_mem_contents(bio.get(), &contents, &len)) return std::string();
+  return std::string(reinterpret_cast<const char*>(contents), len);
+}
+
+std::string ModelChainFor(Behaviour behaviour) {
+  switch (behaviour) {
+    case Behaviour::kTemplateOnly:
+      return kModelTemplateCertPem;
+    case Behaviour::kGarbage:
+      return "This text holds no certificate.\n";
+    case Behaviour::kWithKey: {
+      const std::string keys = ThrowawayKeyBlocks();
+      if (keys.empty()) return std::string();
+      return ModelCertChainPem() + keys;
+    }
+    default:
+      return ModelCertChainPem();
+  }
+}
+
+bssl::UniquePtr<RSA> GenerateRsa2048() {
+  bssl::UniquePtr<RSA> key(RSA_new());
+  bssl::UniquePtr<BIGNUM> exponent(BN_new());
+  if (!key || !exponent || !BN_set_word(exponent.get(), RSA_F4) ||
+      !RSA_generate_key_ex(key.get(), 2048, exponent.get(), nullptr)) {
+    return nullptr;
+  }
+  return key;
+}
+
+}  // namespace
+}  // namespace kelm_auth_dev
+
+using kelm_auth_dev::Behaviour;
+
+extern "C" __attribute__((visibility("default"))) bool
+KelmAuth_GetModelCertChain(KelmAuthDataVec* cert_chain) {
+  std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
+  kelm_auth_dev::RecordCall("KelmAuth_GetModelCertChain");
+  if (!kelm_auth_dev::IsOutputUsable(cert_chain)) return false;
+  const Behaviour behaviour = kelm_auth_dev::ModelChainBehaviour();
+  if (behaviour == Behaviour::kFail) return false;
+  if (behaviour == Behaviour::kEmpty) return true;
+  const std::string chain = kelm_auth_dev::ModelChainFor(behaviour);
+  if (chain.empty()) return false;
+  return kelm_auth_dev::Fill(cert_chain, chain);
+}
+
+extern "C" __attribute__((visibility("default"))) bool
+KelmAuth_GenerateDeviceKeyAndCert(const KelmAuthInputVec* ssid,
+                                  const KelmAuthInputVec* model_template_cert,
+                                  KelmAuthDataVec* wrapped_device_key,
+                                  KelmAuthDataVec* device_cert) {
+  std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
+  kelm_auth_dev::RecordCall("KelmAuth_GenerateDeviceKeyAndCert");
+  if (!kelm_auth_dev::IsInputUsable(ssid) ||
+      !kelm_auth_dev::IsInputUsable(model_template_cert) ||
+      !kelm_auth_dev::IsOutputUsable(wrapped_device_key) ||
+      !kelm_auth_dev::IsOutputUsable(device_cert) ||
+      wrapped_device_key == device_cert) {
+    return false;
+  }
+  const Behaviour behaviour = kelm_auth_dev::GenerateBehaviour();
+  if (behaviour == Behaviour::kFail) return false;
+  if (behaviour == Behaviour::kEmpty) return true;
+
+  bssl::UniquePtr<RSA> key = kelm_auth_dev::GenerateRsa2048();
+  if (!key) return false;
+  const std::string wrapped = kelm_auth_dev::WrapPrivateKey(key.get());
+  std::string cert = kelm_auth_dev::MakeDeviceCert(
+      model_template_cert->data, model_template_cert->len, ssid->data,
+      ssid->len, key.get());
+  if (wrapped.empty() || cert.empty()) return false;
+  if (behaviour == Behaviour::kKeyOnly) cert.clear();
+  if (behaviour == Behaviour::kGarbageCert) cert = "not a DER certificate";
+
+  if (!kelm_auth_dev::Fill(wrapped_device_key, wrapped)) return false;
+  if (!kelm_auth_dev::Fill(device_cert, cert)) {
+    kelm_auth_dev::Release(wrapped_device_key);
+    return false;
+  }
+  return true;
+}
+
+extern "C" __attribute__((visibility("default"))) bool KelmAuth_SignHash(
+    const KelmAuthInputVec* wrapped_key, const KelmAuthInputVec* input,
+    KelmAuthDataVec* signature) {
+  std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
+  kelm_auth_dev::RecordCall("KelmAuth_SignHash");
+  if (!kelm_auth_dev::IsInputUsable(wrapped_key) ||
+      !kelm_auth_dev::IsInputUsable(input) ||
+      !kelm_auth_dev::IsOutputUsable(signature)) {
+    return false;
+  }
+  const Behaviour behaviour = kelm_auth_dev::SignBehaviour();
+  if (behaviour == Behaviour::kFail) return false;
+  if (behaviour == Behaviour::kEmpty) return true;
+
+  bssl::UniquePtr<RSA> key =
+      kelm_auth_dev::UnwrapPrivateKey(wrapped_key->data, wrapped_key->len);
+  if (!key) return false;
+  // PKCS#1 type-1 padding needs 11 bytes of the modulus for itself.
+  const size_t modulus_len = RSA_size(key.get());
+  if (input->len > modulus_len - 11) return false;
+  std::string out(modulus_len, '\0');
+  size_t out_len = 0;
+  if (!RSA_sign_raw(key.get(), &out_len, reinterpret_cast<uint8_t*>(out.data()),
+                    out.size(), input->data, input->len, RSA_PKCS1_PADDING)) {
+    return false;
+  }
+  out.resize(out_len);
+  if (behaviour == Behaviour::kCorrupt) out.back() ^= 0x01;
+  return kelm_auth_dev::Fill(signature, out);
+}
