@@ -216,6 +216,8 @@ Value* Value::SetKey(const char* key, Value&& value) {
 
 Value* Value::SetKeyOwned(StringPiece key, std::unique_ptr<Value> value) {
   CHECK(is_dict());
+  // A null entry would crash whoever reads or writes the dictionary later.
+  CHECK(value);
   Value* stored = value.get();
   auto it = LowerBound(key);
   if (it != GetDict().end() && KeyEquals(it->first, key)) {

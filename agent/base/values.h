@@ -119,8 +119,8 @@ class Value {
   std::string* FindStringKey(StringPiece key);
 
   // Stores `value` under `key`, replacing (and destroying) what was stored
-  // there, and returns the stored Value. The Value must be a DICTIONARY
-  // (fatal CHECK).
+  // there, and returns the stored Value. The Value must be a DICTIONARY and
+  // `value` must not be null (fatal CHECKs).
   Value* SetKey(StringPiece key, Value&& value);
   Value* SetKey(const char* key, Value&& value);
   Value* SetKeyOwned(StringPiece key, std::unique_ptr<Value> value);

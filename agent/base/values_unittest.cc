@@ -204,6 +204,13 @@ TEST(ValueDeathTest, SettingAKeyOnANonDictionaryIsFatal) {
   EXPECT_DEATH(list.SetIntKey("a", 1), "Check failed: is_dict\\(\\)");
 }
 
+TEST(ValueDeathTest, StoringANullValueIsFatal) {
+  Value dict(Value::Type::DICTIONARY);
+  EXPECT_DEATH(dict.SetKeyOwned("a", nullptr), "Check failed: value");
+  DictionaryValue paths;
+  EXPECT_DEATH(paths.Set("a.b", nullptr), "Check failed: value");
+}
+
 TEST(ValueDeathTest, FindPathOnANonDictionaryIsFatal) {
   Value number(1);
   EXPECT_DEATH(number.FindPath("a"), "Check failed: is_dict\\(\\)");
