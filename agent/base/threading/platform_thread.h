@@ -113,6 +113,19 @@ namespace internal {
 // The nice value of `priority` (0 for an unknown one).
 int PriorityToNice(ThreadPriority priority);
 
+// The start routine of every thread created here: applies the priority,
+// registers the thread's name record, runs the delegate, unregisters.
+void* ThreadEntry(void* params);
+
+// Whether the calling process may lower the nice value to `nice_value`:
+// always for the superuser, else within RLIMIT_NICE.
+bool MayLowerNiceTo(int nice_value);
+
+// Writes the calling thread's id into the "tasks" file of the cgroup
+// directory of `priority` under each cgroup root, where that directory
+// exists.
+void MoveThreadToCgroups(ThreadPriority priority);
+
 }  // namespace internal
 
 }  // namespace kelmbase

@@ -1,9 +1,17 @@
 #include "agent/base/threading/platform_thread.h"
 
+#include <errno.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <limits>
+#include <string>
+
+#include "agent/base/threading/thread_name_registry.h"
 #include "gtest/gtest.h"
 
 namespace kelmbase {
@@ -45,6 +53,120 @@ TEST(PlatformThreadTest, SleepOfNothingReturnsAtOnce) {
   PlatformThread::Sleep(Duration::Min());
   EXPECT_LT(MonotonicTime::Now() - start, Duration::FromSeconds(1));
   PlatformThread::YieldCurrentThread();
+}
+
+}  // namespace
+}  // namespace kelmbase
+
+namespace kelmbase {
+namespace {
+
+class RecordingDelegate : public PlatformThread::Delegate {
+ public:
+  void RunThreadBody() override {
+    id = PlatformThread::CurrentId();
+    errno = 0;
+    nice = getpriority(PRIO_PROCESS, 0);
+    registered_name = ThreadNameRegistry::GetInstance()->GetName(id);
+    PlatformThread::SetName("recorder");
+    name_after_set = PlatformThread::GetName();
+    ran.store(true);
+  }
+
+  PlatformThreadId id = 0;
+  int nice = 0;
+  std::string registered_name = "unset";
+  std::string name_after_set;
+  std::atomic<bool> ran{false};
+};
+
+TEST(PlatformThreadTest, CreateRunsTheDelegateOnANewRegisteredThread) {
+  RecordingDelegate delegate;
+  PlatformThreadHandle handle;
+  ASSERT_TRUE(PlatformThread::Create(0, &delegate, &handle));
+  EXPECT_FALSE(handle.is_null());
+  PlatformThread::Join(handle);
+  EXPECT_NE(0, delegate.id);
+  EXPECT_NE(PlatformThread::CurrentId(), delegate.id);
+  EXPECT_EQ("", delegate.registered_name);
+  EXPECT_EQ("recorder", delegate.name_after_set);
+  if (geteuid() == 0) {
+    EXPECT_EQ(0, delegate.nice);
+  }
+  // Unregistered on exit: the id no longer has a name.
+  EXPECT_STREQ("", ThreadNameRegistry::GetInstance()->GetName(delegate.id));
+}
+
+TEST(PlatformThreadTest, BackgroundPriorityLowersTheNiceValue) {
+  errno = 0;
+  const int own_nice = getpriority(PRIO_PROCESS, 0);
+  RecordingDelegate delegate;
+  PlatformThreadHandle handle;
+  ASSERT_TRUE(PlatformThread::CreateWithPriority(256 * 1024, &delegate, &handle,
+                                                 ThreadPriority::kBackground));
+  PlatformThread::Join(handle);
+  EXPECT_EQ(10, delegate.nice);
+  // The creating thread keeps its own.
+  errno = 0;
+  EXPECT_EQ(own_nice, getpriority(PRIO_PROCESS, 0));
+}
+
+TEST(PlatformThreadTest, NonJoinableThreadRuns) {
+  RecordingDelegate delegate;
+  ASSERT_TRUE(PlatformThread::CreateNonJoinable(0, &delegate));
+  while (!delegate.ran.load()) PlatformThread::YieldCurrentThread();
+  EXPECT_NE(0, delegate.id);
+}
+
+TEST(PlatformThreadTest, FailedCreationLogsAndReturnsFalse) {
+  RecordingDelegate delegate;
+  PlatformThreadHandle handle(pthread_self());
+  testing::internal::CaptureStderr();
+  // A stack size no system can give.
+  const bool created = PlatformThread::Create(
+      std::numeric_limits<size_t>::max() / 2, &delegate, &handle);
+  const std::string log = testing::internal::GetCapturedStderr();
+  if (created) {
+    PlatformThread::Join(handle);
+    GTEST_SKIP() << "the system granted the stack";
+  }
+  EXPECT_TRUE(handle.is_null());
+  EXPECT_NE(std::string::npos, log.find("] pthread_create: ")) << log;
+  EXPECT_EQ(0, delegate.id);
+}
+
+TEST(PlatformThreadTest, PriorityTable) {
+  EXPECT_EQ(10, internal::PriorityToNice(ThreadPriority::kBackground));
+  EXPECT_EQ(0, internal::PriorityToNice(ThreadPriority::kNormal));
+  EXPECT_EQ(-8, internal::PriorityToNice(ThreadPriority::kUrgent));
+  EXPECT_EQ(-10, internal::PriorityToNice(ThreadPriority::kRealtime));
+  EXPECT_EQ(0, internal::PriorityToNice(static_cast<ThreadPriority>(42)));
+  // Raising to nice 10 (lowering priority) is always allowed.
+  EXPECT_TRUE(PlatformThread::MayRaisePriority(ThreadPriority::kBackground));
+  if (geteuid() == 0) {
+    EXPECT_TRUE(PlatformThread::MayRaisePriority(ThreadPriority::kUrgent));
+  }
+}
+
+TEST(PlatformThreadTest, MissingCgroupDirectoriesAreSkipped) {
+  struct stat info;
+  if (stat("/sys/fs/cgroup/cpuset/ostrel", &info) == 0 ||
+      stat("/sys/fs/cgroup/schedtune/ostrel", &info) == 0) {
+    GTEST_SKIP() << "this machine has the product's cgroups";
+  }
+  RecordingDelegate delegate;
+  PlatformThreadHandle handle;
+  ASSERT_TRUE(PlatformThread::CreateWithPriority(0, &delegate, &handle,
+                                                 ThreadPriority::kUrgent));
+  PlatformThread::Join(handle);
+  EXPECT_NE(0, stat("/sys/fs/cgroup/cpuset/ostrel", &info));
+  EXPECT_NE(0, stat("/sys/fs/cgroup/schedtune/ostrel/urgent/tasks", &info));
+}
+
+TEST(PlatformThreadDeathTest, JoiningOneselfIsFatal) {
+  EXPECT_DEATH(PlatformThread::Join(PlatformThread::CurrentHandle()),
+               "Check failed: 0 == pthread_join\\(thread_handle.platform_handle"
+               "\\(\\), nullptr\\) \\(0 vs. [0-9]+\\)");
 }
 
 }  // namespace

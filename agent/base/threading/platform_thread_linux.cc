@@ -1,0 +1,145 @@
+// Thread priorities on Linux: cgroup membership, real-time scheduling and
+// nice values.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+
+#include "agent/base/location.h"
+#include "agent/base/threading/platform_thread.h"
+#include "agent/base/threading/scoped_blocking_call.h"
+
+namespace kelmbase {
+namespace {
+
+struct PriorityToNiceValue {
+  ThreadPriority priority;
+  int nice;
+};
+
+constexpr PriorityToNiceValue kThreadPriorityToNiceValueMap[] = {
+    {ThreadPriority::kBackground, 10},
+    {ThreadPriority::kNormal, 0},
+    {ThreadPriority::kUrgent, -8},
+    {ThreadPriority::kRealtime, -10},
+};
+
+// The real-time priority is round-robin scheduling at this level.
+constexpr int kRealTimePriority = 8;
+
+// Nothing in this program turns priorities off; kept as the switch that
+// would.
+std::atomic<bool> g_use_thread_priorities{true};
+
+// The cgroup roots, in the order they are written.
+constexpr const char* const kCgroupRoots[] = {"/sys/fs/cgroup/cpuset",
+                                              "/sys/fs/cgroup/schedtune"};
+
+// The cgroup directory of `priority` below `root`; empty when the priority
+// has none.
+std::string CgroupDirectoryForPriority(const std::string& root,
+                                       ThreadPriority priority) {
+  const std::string group = root + "/ostrel";
+  switch (priority) {
+    case ThreadPriority::kNormal:
+      return group;
+    case ThreadPriority::kUrgent:
+    case ThreadPriority::kRealtime:
+      return group + "/urgent";
+    case ThreadPriority::kBackground:
+      return group + "/non-urgent";
+  }
+  return std::string();
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Writes `data` to `path` the way the file layer writes a whole file
+// (created if missing, truncated); errors are left to the caller to ignore.
+void WriteWholeFile(const std::string& path, const std::string& data) {
+  ScopedBlockingCall scoped_blocking_call(FROM_HERE, BlockingType::kMayBlock);
+  int fd;
+  do {
+    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (fd == -1 && errno == EINTR);
+  if (fd == -1) return;
+  size_t written = 0;
+  while (written < data.size()) {
+    const ssize_t n = write(fd, data.data() + written, data.size() - written);
+    if (n == -1 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<size_t>(n);
+  }
+  close(fd);
+}
+
+// The platform's own answer to whether `priority` may be taken, when it
+// has one.
+bool CanRaiseThreadPriorityToNonNice(ThreadPriority priority, bool* answer) {
+  if (priority != ThreadPriority::kRealtime) return false;
+  struct rlimit rlim;
+  *answer = getrlimit(RLIMIT_RTPRIO, &rlim) == 0 && rlim.rlim_cur != 0;
+  return true;
+}
+
+}  // namespace
+
+namespace internal {
+
+int PriorityToNice(ThreadPriority priority) {
+  for (const PriorityToNiceValue& entry : kThreadPriorityToNiceValueMap) {
+    if (entry.priority == priority) return entry.nice;
+  }
+  return 0;
+}
+
+bool MayLowerNiceTo(int nice_value) {
+  if (geteuid() == 0) return true;
+  struct rlimit rlim;
+  // RLIMIT_NICE counts down from 20: a limit of n allows nice 20 - n.
+  if (getrlimit(RLIMIT_NICE, &rlim) != 0) return false;
+  if (rlim.rlim_cur == RLIM_INFINITY) return true;
+  return nice_value >= 20 - static_cast<int64_t>(rlim.rlim_cur);
+}
+
+void MoveThreadToCgroups(ThreadPriority priority) {
+  const std::string thread_id = std::to_string(PlatformThread::CurrentId());
+  for (const char* root : kCgroupRoots) {
+    const std::string directory = CgroupDirectoryForPriority(root, priority);
+    if (directory.empty() || !DirectoryExists(directory)) continue;
+    // Failures are ignored: the thread simply stays where it is.
+    WriteWholeFile(directory + "/tasks", thread_id);
+  }
+}
+
+}  // namespace internal
+
+bool PlatformThread::MayRaisePriority(ThreadPriority priority) {
+  bool answer = false;
+  if (CanRaiseThreadPriorityToNonNice(priority, &answer)) return answer;
+  return internal::MayLowerNiceTo(internal::PriorityToNice(priority));
+}
+
+void PlatformThread::ApplyPriority(ThreadPriority priority) {
+  if (!g_use_thread_priorities.load(std::memory_order_relaxed)) return;
+  internal::MoveThreadToCgroups(priority);
+  if (priority == ThreadPriority::kRealtime) {
+    struct sched_param param = {};
+    param.sched_priority = kRealTimePriority;
+    if (pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0) return;
+  }
+  // On Linux this sets the nice value of the calling thread only.
+  setpriority(PRIO_PROCESS, 0, internal::PriorityToNice(priority));
+}
+
+}  // namespace kelmbase
