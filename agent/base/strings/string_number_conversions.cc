@@ -2,6 +2,7 @@
 
 #include <double-conversion/double-conversion.h>
 
+#include <cmath>
 #include <limits>
 #include <type_traits>
 
@@ -53,6 +54,16 @@ GetDoubleToStringConverter() {
 }
 
 std::string NumberToString(double value) {
+  // Integral values in the decimal-notation range print as their integer
+  // digits, exactly as the converter would print them; integer formatting is
+  // several times faster. -0 (sign kept) and NaN go to the converter.
+  if (value > -1e12 && value < 1e12) {
+    const int64_t integral = static_cast<int64_t>(value);
+    if (static_cast<double>(integral) == value &&
+        (integral != 0 || !std::signbit(value))) {
+      return IntToString(integral);
+    }
+  }
   char buffer[32];
   double_conversion::StringBuilder builder(buffer, sizeof(buffer));
   if (!GetDoubleToStringConverter().ToShortest(value, &builder)) return {};

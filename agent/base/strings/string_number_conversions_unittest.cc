@@ -65,6 +65,31 @@ TEST(NumberToStringTest, Doubles) {
   }
 }
 
+// Integral values take a shortcut past the converter; its text must be the
+// converter's own.
+TEST(NumberToStringTest, IntegralValuesMatchTheConverter) {
+  auto converter_text = [](double value) {
+    char buffer[32];
+    double_conversion::StringBuilder builder(buffer, sizeof(buffer));
+    EXPECT_TRUE(GetDoubleToStringConverter().ToShortest(value, &builder));
+    return std::string(builder.Finalize());
+  };
+  std::vector<double> values = {0.0,    -0.0,          1.0,           -1.0,
+                                10.0,   100.0,         1000.0,        123456.0,
+                                1e11,   999999999999.0, -999999999999.0,
+                                1e12,   -1e12,         1e15,          1e300,
+                                4503599627370496.0};
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 5000; ++i) {
+    values.push_back(static_cast<double>(static_cast<int64_t>(random() % 2000000000000) -
+                                         1000000000000));
+  }
+  for (double value : values) {
+    EXPECT_EQ(NumberToString(value), converter_text(value)) << value;
+  }
+  EXPECT_EQ(NumberToString(-0.0), "-0");
+}
+
 TEST(NumberToStringTest, NonFiniteDoublesGiveEmptyText) {
   EXPECT_EQ(NumberToString(std::numeric_limits<double>::quiet_NaN()), "");
   EXPECT_EQ(NumberToString(std::numeric_limits<double>::infinity()), "");
