@@ -261,8 +261,7 @@ TEST(PickleTest, ShortInt64FailsAndEndsTheReader) {
 }
 
 TEST(PickleTest, StringWithoutItsFinalPaddingStillReads) {
-  // Payload: length 5, "hello" and no padding: 9 bytes, header 4 (13 bytes
-  // in all would make the header size 4 only with a 9-byte payload).
+  // Payload: length 5 and "hello" without the 3 padding bytes.
   std::vector<char> bytes(4 + 4 + 5);
   uint32_t payload_size = 9;
   int32_t length = 5;

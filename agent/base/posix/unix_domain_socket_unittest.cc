@@ -61,7 +61,8 @@ TEST(UnixDomainSocketTest, SendsAMessageWithDescriptors) {
 
   char buffer[16];
   std::vector<ScopedFD> fds;
-  fds.emplace_back(dup(0));  // Emptied first.
+  const int open_before = OpenDescriptorCount();
+  fds.emplace_back(dup(read_end1.get()));  // Closed: the vector is emptied.
   pid_t pid = 12345;
   ASSERT_EQ(UnixDomainSocket::Receive(b.get(), buffer, sizeof(buffer), 0, &fds,
                                       &pid),
@@ -69,6 +70,7 @@ TEST(UnixDomainSocketTest, SendsAMessageWithDescriptors) {
   EXPECT_EQ(std::string(buffer, 5), "hello");
   EXPECT_EQ(pid, -1);  // No credentials without SO_PASSCRED.
   ASSERT_EQ(fds.size(), 2u);
+  EXPECT_EQ(OpenDescriptorCount(), open_before + 2);
   EXPECT_TRUE(Connected(fds[0].get(), read_end1.get()));
   EXPECT_TRUE(Connected(fds[1].get(), read_end2.get()));
 }
