@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 
 namespace kelmbase {
 
@@ -117,6 +118,15 @@ size_t TotalLength(span<const StringPiece> pieces) {
   size_t total = 0;
   for (const StringPiece& piece : pieces) total += piece.size();
   return total;
+}
+
+// Whether `piece` views bytes of `str`'s buffer.
+bool ViewsInto(const std::string& str, StringPiece piece) {
+  if (piece.empty()) return false;
+  std::less_equal<const char*> le;
+  std::less<const char*> lt;
+  return le(str.data(), piece.data()) &&
+         lt(piece.data(), str.data() + str.capacity());
 }
 
 }  // namespace
@@ -235,6 +245,17 @@ bool IsAscii16(std::u16string_view units) {
 }
 
 void AppendStrings(std::string* dest, span<const StringPiece> pieces) {
+  // Growing `dest` may move its bytes: pieces that view them are copied out
+  // first.
+  for (const StringPiece& piece : pieces) {
+    if (ViewsInto(*dest, piece)) {
+      std::string copy;
+      copy.reserve(TotalLength(pieces));
+      for (const StringPiece& p : pieces) copy.append(p.data(), p.size());
+      dest->append(copy);
+      return;
+    }
+  }
   const size_t old_size = dest->size();
   dest->resize(old_size + TotalLength(pieces));
   char* out = dest->data() + old_size;

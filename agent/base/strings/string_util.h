@@ -39,8 +39,8 @@ extern const char32_t kUnicodeWhitespace[];
 // Writes to `output` a copy of `input` without the bytes of `trim_chars` at
 // the ends selected by `positions`, and returns the ends at which bytes were
 // actually dropped. Input made only of set bytes clears `output` and returns
-// `positions`; empty input clears it and returns kTrimNone. `output` may not
-// alias `input`.
+// `positions`; empty input clears it and returns kTrimNone. `output` may be
+// the string that `input` views (trimming in place).
 TrimPositions TrimChars(StringPiece input, StringPiece trim_chars,
                         TrimPositions positions, std::string* output);
 

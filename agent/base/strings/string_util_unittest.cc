@@ -74,6 +74,15 @@ TEST(StringUtilTest, TrimAsciiWhitespace) {
   EXPECT_EQ(output, "\xA0" "a");
 }
 
+TEST(StringUtilTest, TrimInPlace) {
+  std::string text = "  \tvalue \n";
+  EXPECT_EQ(TrimAsciiWhitespace(text, kTrimAll, &text), kTrimAll);
+  EXPECT_EQ(text, "value");
+  text = "xxabcxx";
+  EXPECT_EQ(TrimChars(text, "x", kTrimTrailing, &text), kTrimTrailing);
+  EXPECT_EQ(text, "xxabc");
+}
+
 TEST(StringUtilTest, SqueezeWhitespaceRuns) {
   const std::string text = "  a \r\n b  ";
   EXPECT_EQ(SqueezeWhitespaceRuns(text, true), "ab");
@@ -204,6 +213,17 @@ TEST(StringUtilTest, AppendStrings) {
   EXPECT_EQ(dest, "xabcde123");
   AppendStrings(&dest, span<const StringPiece>());
   EXPECT_EQ(dest, "xabcde123");
+}
+
+TEST(StringUtilTest, AppendStringsFromItself) {
+  // Past the small-string buffer and at full capacity, so the append must
+  // move the bytes that the pieces view.
+  const std::string original = "abcdefghijklmnopqrstuvwxyz";
+  std::string dest = original;
+  dest.shrink_to_fit();
+  const StringPiece pieces[] = {dest, "-", StringPiece(dest).substr(20)};
+  AppendStrings(&dest, pieces);
+  EXPECT_EQ(dest, original + original + "-uvwxyz");
 }
 
 TEST(StringUtilTest, JoinStrings) {
