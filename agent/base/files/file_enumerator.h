@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "agent/base/containers/circular_deque.h"
 #include "agent/base/files/file.h"
 #include "agent/base/files/file_path.h"
 
@@ -105,7 +106,7 @@ class FileEnumerator {
   const ErrorPolicy error_policy_;
   File::Error error_ = File::kErrorOk;
   // Directories still to be read; the newest is read next.
-  std::vector<FilePath> pending_paths_;
+  CircularDeque<FilePath> pending_paths_;
 };
 
 }  // namespace kelmbase
