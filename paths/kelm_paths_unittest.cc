@@ -36,6 +36,9 @@ class KelmPathsTest : public testing::Test {
                              : std::nullopt);
     }
     setenv("HOME", "/home/u", 1);
+    // A fixed umask, so that what the test makes does not depend on the
+    // caller's.
+    old_umask_ = umask(022);
     char dir_template[] = "/tmp/kelm_paths_XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(dir_template));
     temp_dir_ = kelmbase::MakeAbsoluteFilePath(FilePath(dir_template));
@@ -44,6 +47,7 @@ class KelmPathsTest : public testing::Test {
   }
 
   void TearDown() override {
+    umask(old_umask_);
     ASSERT_EQ(0, chdir(old_cwd_));
     for (size_t i = 0; i < std::size(kVariables); ++i) {
       if (saved_[i].has_value()) {
@@ -75,6 +79,7 @@ class KelmPathsTest : public testing::Test {
   FilePath temp_dir_;
   char old_cwd_[4096];
   std::vector<std::optional<std::string>> saved_;
+  mode_t old_umask_ = 0;
 };
 
 TEST_F(KelmPathsTest, FilesUnderKelmHome) {

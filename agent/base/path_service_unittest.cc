@@ -39,6 +39,9 @@ class PathServiceTest : public testing::Test {
       saved_.push_back(value ? std::optional<std::string>(value)
                              : std::nullopt);
     }
+    // A fixed umask, so that what the test makes does not depend on the
+    // caller's.
+    old_umask_ = umask(022);
     char dir_template[] = "/tmp/kelm_path_service_XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(dir_template));
     temp_dir_ = MakeAbsoluteFilePath(FilePath(dir_template));
@@ -46,6 +49,7 @@ class PathServiceTest : public testing::Test {
   }
 
   void TearDown() override {
+    umask(old_umask_);
     ASSERT_EQ(0, chdir(old_cwd_));
     for (size_t i = 0; i < std::size(kVariables); ++i) {
       if (saved_[i].has_value()) {
@@ -61,6 +65,7 @@ class PathServiceTest : public testing::Test {
   FilePath temp_dir_;
   char old_cwd_[4096];
   std::vector<std::optional<std::string>> saved_;
+  mode_t old_umask_ = 0;
 };
 
 // Providers for made-up keys. Each counts its calls.

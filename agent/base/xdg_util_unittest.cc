@@ -33,6 +33,9 @@ class XdgTest : public testing::Test {
                              : std::nullopt);
       unsetenv(name);
     }
+    // A fixed umask, so that what the test makes does not depend on the
+    // caller's.
+    old_umask_ = umask(022);
     char dir_template[] = "/tmp/kelm_xdg_XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(dir_template));
     home_ = dir_template;
@@ -40,6 +43,7 @@ class XdgTest : public testing::Test {
   }
 
   void TearDown() override {
+    umask(old_umask_);
     for (size_t i = 0; i < std::size(kVariables); ++i) {
       if (saved_[i].has_value()) {
         setenv(kVariables[i], saved_[i]->c_str(), 1);
@@ -71,6 +75,7 @@ class XdgTest : public testing::Test {
 
   std::string home_;
   std::vector<std::optional<std::string>> saved_;
+  mode_t old_umask_ = 0;
 };
 
 TEST_F(XdgTest, LookupParsesConfiguredValues) {

@@ -23,6 +23,9 @@ namespace {
 class FileEnumeratorTest : public testing::Test {
  protected:
   void SetUp() override {
+    // A fixed umask, so that what the test makes does not depend on the
+    // caller's.
+    old_umask_ = umask(022);
     char dir_template[] = "/tmp/kelm_enumerator_XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(dir_template));
     root_ = FilePath(dir_template);
@@ -37,6 +40,7 @@ class FileEnumeratorTest : public testing::Test {
   }
 
   void TearDown() override {
+    umask(old_umask_);
     std::error_code ignored;
     std::filesystem::remove_all(root_.value(), ignored);
   }
@@ -65,6 +69,7 @@ class FileEnumeratorTest : public testing::Test {
   }
 
   FilePath root_;
+  mode_t old_umask_ = 0;
 };
 
 using Paths = std::vector<std::string>;

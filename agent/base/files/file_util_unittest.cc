@@ -63,12 +63,16 @@ mode_t PermissionsOf(const FilePath& path) {
 class FileUtilTest : public testing::Test {
  protected:
   void SetUp() override {
+    // A fixed umask, so that what the test makes does not depend on the
+    // caller's.
+    old_umask_ = umask(022);
     char dir_template[] = "/tmp/kelm_file_util_XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(dir_template));
     temp_dir_ = FilePath(dir_template);
   }
 
   void TearDown() override {
+    umask(old_umask_);
     std::error_code ignored;
     std::filesystem::remove_all(temp_dir_.value(), ignored);
   }
@@ -89,6 +93,7 @@ class FileUtilTest : public testing::Test {
   }
 
   FilePath temp_dir_;
+  mode_t old_umask_ = 0;
 };
 
 TEST_F(FileUtilTest, ReadFileToStringReadsWholeFile) {
