@@ -25,7 +25,8 @@ bool PosixPathProvider(int key, FilePath* result) {
       return true;
     case DIR_SOURCE_ROOT:
     case DIR_ASSETS:
-      *result = FilePath(devtools_build::GetRunfilesPath(kSourceRootInRunfiles));
+      *result =
+          FilePath(devtools_build::GetRunfilesPath(kSourceRootInRunfiles));
       return true;
     case DIR_USER_DESKTOP:
       *result = GetXdgUserDirectory("DESKTOP", "Desktop");

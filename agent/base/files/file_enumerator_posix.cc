@@ -62,7 +62,8 @@ FilePath FileEnumerator::Next() {
 
       const bool is_dir = info.IsDirectory();
       if (recursive_ && is_dir &&
-          (show_links || visited_directories_.insert(info.stat_.st_ino).second)) {
+          (show_links ||
+           visited_directories_.insert(info.stat_.st_ino).second)) {
         pending_paths_.push_back(std::move(full_path));
       }
       if (is_pattern_matched && IsTypeMatched(is_dir)) {

@@ -358,7 +358,8 @@ TEST_F(FileUtilTest, DoDeleteFileRecursive) {
 
 TEST_F(FileUtilTest, PathExistsAndDirectoryExists) {
   MakeFile(Path("f"), "");
-  ASSERT_EQ(0, symlink(temp_dir_.value().c_str(), Path("dlink").value().c_str()));
+  ASSERT_EQ(0,
+            symlink(temp_dir_.value().c_str(), Path("dlink").value().c_str()));
   ASSERT_EQ(0, symlink("nowhere", Path("dangling").value().c_str()));
   struct Case {
     FilePath path;
