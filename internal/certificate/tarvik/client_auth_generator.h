@@ -1,0 +1,83 @@
+#ifndef INTERNAL_CERTIFICATE_TARVIK_CLIENT_AUTH_GENERATOR_H_
+#define INTERNAL_CERTIFICATE_TARVIK_CLIENT_AUTH_GENERATOR_H_
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace vantorel {
+class ClientAuthManager;
+}  // namespace vantorel
+
+// The tool's four actions. Each runs synchronously on the calling thread,
+// logs its own reasons for failing and returns whether it succeeded.
+class ClientAuthGenerator {
+ public:
+  // `manager` is not owned and must outlive the generator.
+  explicit ClientAuthGenerator(vantorel::ClientAuthManager* manager);
+  ClientAuthGenerator(const ClientAuthGenerator&) = delete;
+  ClientAuthGenerator& operator=(const ClientAuthGenerator&) = delete;
+  ~ClientAuthGenerator();
+
+  // Checks that the stored credentials work: the chain matches the model
+  // chain and a test payload signed with the key verifies.
+  bool Verify();
+
+  // Removes the certificate file, then (only when that worked) the key file.
+  // A missing file counts as removed.
+  bool Delete();
+
+  // Deletes, then has the platform library generate a device key and
+  // certificate for a random SSID, and writes the chain (device certificate
+  // first, then the model chain without its template) and the wrapped key.
+  bool Create();
+
+  // Verify, and Create when that fails.
+  bool Ensure();
+
+  // The credential file paths: the switches kelm_client_cert and
+  // kelm_client_privkey, else the variables KELM_CLIENT_CERT and
+  // KELM_CLIENT_PRIVKEY, else the product defaults (logged). Always true.
+  static bool GetCertAndKeyPaths(std::string* cert_file, std::string* key_file);
+
+  // Removes one file (not recursively); true when it is gone or was never
+  // there.
+  static bool RemoveFile(const std::string& path);
+
+  // Replaces the file at `path` with `data`, mode 0644, making missing
+  // parent folders (mode 0700 under the tool's umask). The new content goes
+  // to a temporary file beside the target, is flushed to disk and renamed
+  // over the target, so an interrupted write never leaves a torn file.
+  static bool WriteStringToFile(const std::string& path,
+                                const std::string& data);
+
+  // The bytes that the hexadecimal text stands for; stops at the first pair
+  // that is not hexadecimal.
+  static std::string HexToBytes(const std::string& hex);
+
+  // Finds the bytes that `hex_pattern` stands for in `data`: their offset
+  // and length. An empty pattern matches at 0 with length 0.
+  static bool FindHexPattern(const std::string& data,
+                             const std::string& hex_pattern, size_t* offset,
+                             size_t* length);
+
+ private:
+  vantorel::ClientAuthManager* const manager_;
+};
+
+// A random SSID: "DA:4E:71:" and three upper-case hex octets, the first
+// 50-9F, joined by colons. Logs "GetSSID: value=<ssid>".
+std::string GetSSID();
+
+// The DER bytes of every certificate in a PEM chain, in file order, appended
+// to `ders`. False (logged) for text without certificates or an entry that
+// is not a certificate.
+bool PemCertChainToDerList(const std::string& pem,
+                           std::vector<std::string>* ders);
+
+// Appends the PEM form of each DER certificate to `pem`. False (logged) for
+// bytes that are not a certificate.
+bool DerCertListToPemChain(const std::vector<std::string>& ders,
+                           std::string* pem);
+
+#endif  // INTERNAL_CERTIFICATE_TARVIK_CLIENT_AUTH_GENERATOR_H_

@@ -1,0 +1,422 @@
+#include "internal/certificate/tarvik/client_auth_generator.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "agent/base/command_line.h"
+#include "agent/base/files/file_enumerator.h"
+#include "agent/base/files/file_path.h"
+#include "agent/base/files/file_util.h"
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "internal/sdk/kelm_core/auth/kelm_auth_c_api.h"
+#include "paths/kelm_core_paths.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using ::testing::SizeIs;
+
+constexpr char kPlaceholderHex[] = "41413a42423a43433a44443a45453a4646";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+std::string DevPki(const char* name) {
+  return ReadFile(std::string(KELM_DEV_PKI_DIR) + "/" + name);
+}
+
+int Mode(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return -1;
+  return info.st_mode & 07777;
+}
+
+// A private home folder with the credential variables cleared; restores the
+// environment and the umask afterwards.
+class ClientAuthGeneratorTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/tarvik_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    home_ = dir;
+    for (const char* name : kSavedVariables) {
+      const char* value = getenv(name);
+      saved_.push_back(value ? std::optional<std::string>(value)
+                             : std::nullopt);
+      unsetenv(name);
+    }
+    setenv("HOME", home_.c_str(), 1);
+    old_umask_ = umask(033);
+    // As main does; the path table then answers from this HOME.
+    kelm_core::RegisterPathProviders();
+  }
+
+  void TearDown() override {
+    umask(old_umask_);
+    for (size_t i = 0; i < std::size(kSavedVariables); ++i) {
+      if (saved_[i]) {
+        setenv(kSavedVariables[i], saved_[i]->c_str(), 1);
+      } else {
+        unsetenv(kSavedVariables[i]);
+      }
+    }
+    kelmbase::DoDeleteFile(kelmbase::FilePath(home_), /*recursive=*/true);
+  }
+
+  std::string CertPath() const {
+    return home_ + "/.config/kelm_shell/certs/client.crt";
+  }
+  std::string KeyPath() const {
+    return home_ + "/.config/kelm_shell/certs/client.key.bin";
+  }
+
+  static constexpr const char* kSavedVariables[] = {
+      "HOME",
+      "KELM_CLIENT_CERT",
+      "KELM_CLIENT_PRIVKEY",
+      "kelm_client_cert",
+      "kelm_client_privkey",
+      "KELM_AUTH_DEV_MODEL_CHAIN",
+      "KELM_AUTH_DEV_GENERATE",
+      "KELM_AUTH_DEV_SIGN",
+  };
+  std::string home_;
+  std::vector<std::optional<std::string>> saved_;
+  mode_t old_umask_ = 0;
+};
+
+TEST(GetSSIDTest, PrefixAndThreeUpperCaseOctets) {
+  const std::regex form("DA:4E:71:[5-9][0-9A-F]:[0-9A-F]{2}:[0-9A-F]{2}");
+  for (int i = 0; i < 200; ++i) {
+    const std::string ssid = GetSSID();
+    ASSERT_EQ(ssid.size(), 17u);
+    EXPECT_TRUE(std::regex_match(ssid, form)) << ssid;
+  }
+}
+
+TEST(GetSSIDTest, LogsItsValue) {
+  testing::internal::CaptureStderr();
+  const std::string ssid = GetSSID();
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("client_auth_generator_plovex3.inc:"));
+  testing::internal::CaptureStderr();
+  const std::string again = GetSSID();
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("] GetSSID: value=" + again + "\n"));
+}
+
+TEST(HexPatternTest, HexToBytesStopsAtTheFirstBadPair) {
+  EXPECT_EQ(ClientAuthGenerator::HexToBytes(kPlaceholderHex),
+            "AA:BB:CC:DD:EE:FF");
+  EXPECT_EQ(ClientAuthGenerator::HexToBytes("0a1G"), "\x0a");
+  EXPECT_EQ(ClientAuthGenerator::HexToBytes("abc"), "");
+  EXPECT_EQ(ClientAuthGenerator::HexToBytes(""), "");
+}
+
+TEST(HexPatternTest, FindHexPattern) {
+  size_t offset = 99;
+  size_t length = 99;
+  EXPECT_TRUE(ClientAuthGenerator::FindHexPattern("xxAA:BB:CC:DD:EE:FFyy",
+                                                  kPlaceholderHex, &offset,
+                                                  &length));
+  EXPECT_EQ(offset, 2u);
+  EXPECT_EQ(length, 17u);
+
+  EXPECT_TRUE(ClientAuthGenerator::FindHexPattern("abc", "", &offset, &length));
+  EXPECT_EQ(offset, 0u);
+  EXPECT_EQ(length, 0u);
+
+  EXPECT_FALSE(ClientAuthGenerator::FindHexPattern("AA:BB:CC:DD:EE:F",
+                                                   kPlaceholderHex, &offset,
+                                                   &length));
+  // The first occurrence wins.
+  EXPECT_TRUE(ClientAuthGenerator::FindHexPattern("\x01\x02\x01\x02", "0102",
+                                                  &offset, &length));
+  EXPECT_EQ(offset, 0u);
+}
+
+TEST(PemChainTest, RoundTripKeepsOrderAndBytes) {
+  const std::string pem =
+      DevPki("model_template.pem") + DevPki("model_intermediate_ca.pem");
+  std::vector<std::string> ders;
+  ASSERT_TRUE(PemCertChainToDerList(pem, &ders));
+  ASSERT_THAT(ders, SizeIs(2));
+  EXPECT_NE(ders[0], ders[1]);
+  EXPECT_THAT(ders[0], HasSubstr("AA:BB:CC:DD:EE:FF"));
+
+  std::string back = "kept:";
+  ASSERT_TRUE(DerCertListToPemChain(ders, &back));
+  EXPECT_EQ(back.rfind("kept:-----BEGIN CERTIFICATE-----\n", 0), 0u);
+  std::vector<std::string> again;
+  ASSERT_TRUE(PemCertChainToDerList(back.substr(5), &again));
+  EXPECT_EQ(again, ders);
+
+  std::string nothing;
+  EXPECT_TRUE(DerCertListToPemChain({}, &nothing));
+  EXPECT_THAT(nothing, IsEmpty());
+}
+
+TEST(PemChainTest, Failures) {
+  // The development library's chain followed by private-key blocks.
+  setenv("KELM_AUTH_DEV_MODEL_CHAIN", "with_key", 1);
+  std::string chain_with_keys;
+  ASSERT_TRUE(kelm_auth::GetModelCertChain(&chain_with_keys));
+  unsetenv("KELM_AUTH_DEV_MODEL_CHAIN");
+
+  struct Case {
+    std::string pem;
+    const char* record;
+    size_t ders_left;
+  } cases[] = {
+      {"", "Failed to parse client auth cert chain.", 0},
+      {"no pem here", "Failed to parse client auth cert chain.", 0},
+      {chain_with_keys, "Found non-X509 object in client auth cert chain.",
+       2},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> ders;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(PemCertChainToDerList(c.pem, &ders));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(log, HasSubstr(std::string("] ") + c.record + "\n"));
+    EXPECT_THAT(log, ::testing::StartsWith("E"));
+    EXPECT_THAT(ders, SizeIs(c.ders_left));
+  }
+}
+
+TEST(PemChainTest, BadDerIsRefused) {
+  std::string pem;
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(DerCertListToPemChain({"not a certificate"}, &pem));
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("] Failed to parse X.509 cert from DER\n"));
+}
+
+TEST_F(ClientAuthGeneratorTest, PathsFromSwitchesThenEnvironmentThenDefault) {
+  const char* argv[] = {"tarvik", "--kelm_client_cert=/s/cert",
+                        "--kelm_client_privkey="};
+  ASSERT_TRUE(kelmbase::CommandLine::Init(3, argv));
+  setenv("KELM_CLIENT_CERT", "/e/cert", 1);
+  std::string cert;
+  std::string key;
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(ClientAuthGenerator::GetCertAndKeyPaths(&cert, &key));
+  std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(cert, "/s/cert");
+  EXPECT_EQ(key, KeyPath());
+  EXPECT_THAT(log, Not(HasSubstr("Client certificate file")));
+  EXPECT_THAT(log, HasSubstr("] Client private key file is not specified, "
+                             "using default.\n"));
+
+  // An empty switch value falls through to the variable, here given in
+  // lower case only.
+  kelmbase::CommandLine::Current()->SetFromArgv(
+      {"tarvik", "--kelm_client_cert="});
+  setenv("kelm_client_privkey", "/e/key", 1);
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(ClientAuthGenerator::GetCertAndKeyPaths(&cert, &key));
+  log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(cert, "/e/cert");
+  EXPECT_EQ(key, "/e/key");
+  EXPECT_THAT(log, IsEmpty());
+}
+
+TEST_F(ClientAuthGeneratorTest, DefaultPathsWithoutCommandLine) {
+  std::string cert;
+  std::string key;
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(ClientAuthGenerator::GetCertAndKeyPaths(&cert, &key));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(cert, CertPath());
+  EXPECT_EQ(key, KeyPath());
+  // The certificate's record comes first, both at INFO.
+  EXPECT_THAT(log, ::testing::MatchesRegex(
+                       "I[^\n]*\\] Client certificate file is not specified, "
+                       "using default\\.\nI[^\n]*\\] Client private key file "
+                       "is not specified, using default\\.\n"));
+}
+
+TEST(ClientAuthGeneratorDeathTest, NullPathPointersAreFatal) {
+  std::string path;
+  EXPECT_DEATH(ClientAuthGenerator::GetCertAndKeyPaths(nullptr, &path),
+               "Check failed: cert_file");
+  EXPECT_DEATH(ClientAuthGenerator::GetCertAndKeyPaths(&path, nullptr),
+               "Check failed: key_file");
+}
+
+TEST_F(ClientAuthGeneratorTest, WriteStringToFileMakesFoldersAndModes) {
+  const std::string path = home_ + "/a/b/file.bin";
+  const std::string data("bytes\0with nul", 14);
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(path, data));
+  EXPECT_EQ(ReadFile(path), data);
+  EXPECT_EQ(Mode(path), 0644);
+  EXPECT_EQ(Mode(home_ + "/a"), 0700);
+  EXPECT_EQ(Mode(home_ + "/a/b"), 0700);
+
+  // Replacing keeps no temporary file behind and ends with mode 0644 even
+  // when the old file had another mode.
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(path, "new"));
+  EXPECT_EQ(ReadFile(path), "new");
+  EXPECT_EQ(Mode(path), 0644);
+  std::vector<std::string> names;
+  kelmbase::FileEnumerator files(kelmbase::FilePath(home_ + "/a/b"), false,
+                                 kelmbase::FileEnumerator::kFiles);
+  for (kelmbase::FilePath name = files.Next(); !name.empty();
+       name = files.Next()) {
+    names.push_back(name.BaseName().value());
+  }
+  EXPECT_THAT(names, ElementsAre("file.bin"));
+}
+
+TEST_F(ClientAuthGeneratorTest, WriteStringToFileFailureKeepsTheOldFile) {
+  // The parent is a regular file, so nothing can be written beneath it.
+  const std::string blocker = home_ + "/blocker";
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(blocker, "old"));
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(
+      ClientAuthGenerator::WriteStringToFile(blocker + "/file", "data"));
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("] WriteStringToFile: WriteFile failed.\n"));
+  EXPECT_EQ(ReadFile(blocker), "old");
+
+  // A target that is a folder: the rename fails and the folder stays.
+  const std::string folder = home_ + "/folder";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(folder + "/x", "x"));
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(ClientAuthGenerator::WriteStringToFile(folder, "data"));
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("] WriteStringToFile: WriteFile failed.\n"));
+  EXPECT_EQ(ReadFile(folder + "/x"), "x");
+  std::vector<std::string> names;
+  kelmbase::FileEnumerator files(kelmbase::FilePath(home_), false,
+                                 kelmbase::FileEnumerator::kFiles);
+  for (kelmbase::FilePath name = files.Next(); !name.empty();
+       name = files.Next()) {
+    names.push_back(name.BaseName().value());
+  }
+  EXPECT_THAT(names, ElementsAre("blocker"));
+}
+
+TEST_F(ClientAuthGeneratorTest, DeleteWithNothingPresentSucceeds) {
+  ClientAuthGenerator generator(nullptr);
+  EXPECT_TRUE(generator.Delete());
+}
+
+TEST_F(ClientAuthGeneratorTest, DeleteRemovesBothAndStopsAtFirstFailure) {
+  ClientAuthGenerator generator(nullptr);
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(CertPath(), "c"));
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(KeyPath(), "k"));
+  EXPECT_TRUE(generator.Delete());
+  EXPECT_FALSE(kelmbase::PathExists(kelmbase::FilePath(CertPath())));
+  EXPECT_FALSE(kelmbase::PathExists(kelmbase::FilePath(KeyPath())));
+
+  // A certificate path that is a non-empty folder cannot be removed: the
+  // key stays.
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(CertPath() + "/x", "x"));
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(KeyPath(), "k"));
+  EXPECT_FALSE(generator.Delete());
+  EXPECT_EQ(ReadFile(KeyPath()), "k");
+}
+
+TEST_F(ClientAuthGeneratorTest, CreateWritesChainAndWrappedKey) {
+  ClientAuthGenerator generator(nullptr);
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(KeyPath(), "old key"));
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(generator.Create());
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_THAT(log, HasSubstr("] GetSSID: value=DA:4E:71:"));
+
+  std::vector<std::string> chain;
+  ASSERT_TRUE(PemCertChainToDerList(ReadFile(CertPath()), &chain));
+  std::vector<std::string> model;
+  ASSERT_TRUE(PemCertChainToDerList(DevPki("model_intermediate_ca.pem"),
+                                    &model));
+  ASSERT_THAT(chain, SizeIs(2));
+  EXPECT_EQ(chain[1], model[0]);
+  // The device certificate carries the SSID where the template has the
+  // placeholder.
+  std::vector<std::string> template_der;
+  ASSERT_TRUE(
+      PemCertChainToDerList(DevPki("model_template.pem"), &template_der));
+  size_t offset = 0;
+  size_t length = 0;
+  ASSERT_TRUE(ClientAuthGenerator::FindHexPattern(
+      template_der[0], kPlaceholderHex, &offset, &length));
+  const std::string ssid = log.substr(log.find("GetSSID: value=") + 15, 17);
+  EXPECT_EQ(chain[0].substr(offset, length), ssid);
+
+  const std::string key = ReadFile(KeyPath());
+  EXPECT_NE(key, "old key");
+  EXPECT_THAT(key, Not(IsEmpty()));
+  EXPECT_EQ(Mode(CertPath()), 0644);
+  EXPECT_EQ(Mode(KeyPath()), 0644);
+  EXPECT_EQ(Mode(home_ + "/.config/kelm_shell/certs"), 0700);
+}
+
+TEST_F(ClientAuthGeneratorTest, CreateWithTemplateOnlyWritesDeviceCertOnly) {
+  setenv("KELM_AUTH_DEV_MODEL_CHAIN", "template_only", 1);
+  ClientAuthGenerator generator(nullptr);
+  ASSERT_TRUE(generator.Create());
+  std::vector<std::string> chain;
+  ASSERT_TRUE(PemCertChainToDerList(ReadFile(CertPath()), &chain));
+  EXPECT_THAT(chain, SizeIs(1));
+}
+
+TEST_F(ClientAuthGeneratorTest, CreateFailuresLogAndWriteNothing) {
+  struct Case {
+    const char* variable;
+    const char* value;
+    const char* record;
+  } cases[] = {
+      {"KELM_AUTH_DEV_MODEL_CHAIN", "fail",
+       "Create: no model cert chain available."},
+      {"KELM_AUTH_DEV_MODEL_CHAIN", "empty",
+       "Create: no model cert chain available."},
+      {"KELM_AUTH_DEV_MODEL_CHAIN", "garbage",
+       "Create: failed to parse cert chain from PEM to DER"},
+      {"KELM_AUTH_DEV_MODEL_CHAIN", "with_key",
+       "Create: failed to parse cert chain from PEM to DER"},
+      {"KELM_AUTH_DEV_GENERATE", "fail", "Create: Failed to create key and cert"},
+      {"KELM_AUTH_DEV_GENERATE", "empty",
+       "Create: Failed to create key and cert"},
+      {"KELM_AUTH_DEV_GENERATE", "key_only",
+       "Create: Failed to create key and cert"},
+      {"KELM_AUTH_DEV_GENERATE", "garbage_cert",
+       "Failed to format cert chain from DER to PEM"},
+  };
+  ClientAuthGenerator generator(nullptr);
+  for (const Case& c : cases) {
+    ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(CertPath(), "old"));
+    setenv(c.variable, c.value, 1);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(generator.Create()) << c.value;
+    const std::string log = testing::internal::GetCapturedStderr();
+    unsetenv(c.variable);
+    EXPECT_THAT(log, ::testing::ContainsRegex(std::string("\nE[^\n]*\\] ") +
+                                              c.record + "\n"))
+        << c.variable << "=" << c.value;
+    // The old files were deleted first; nothing new was written.
+    EXPECT_FALSE(kelmbase::PathExists(kelmbase::FilePath(CertPath())));
+    EXPECT_FALSE(kelmbase::PathExists(kelmbase::FilePath(KeyPath())));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+// tarvik: makes sure the device holds working client-authentication
+// credentials. Runs one action and reports the result in its exit status.
+
+#include <sys/stat.h>
+
+#include <ostream>
+#include <string>
+
+#include "agent/base/at_exit.h"
+#include "agent/base/command_line.h"
+#include "agent/base/strings/string_util.h"
+#include "internal/certificate/tarvik/client_auth_generator.h"
+#include "logging/log.h"
+#include "paths/kelm_core_paths.h"
+
+namespace {
+
+constexpr char kLogDirectory[] = "/data/kelmauth/logs";
+
+struct Action {
+  const char* word;
+  bool (ClientAuthGenerator::*run)();
+};
+
+// Tried in this order; the first word equal to the action text runs.
+constexpr Action kActions[] = {
+    {"verify", &ClientAuthGenerator::Verify},
+    {"delete", &ClientAuthGenerator::Delete},
+    {"create", &ClientAuthGenerator::Create},
+    {"ensure", &ClientAuthGenerator::Ensure},
+};
+
+void LogUsage() {
+  LOG(INFO) << "tarvik --action=<action> [--logtofile]" << std::endl
+            << "<action> is one of:" << std::endl
+            << "verify - check whether the device is already individualized;"
+            << std::endl
+            << "delete - removes any existing individualization;" << std::endl
+            << "create - delete, then individualize the device;" << std::endl
+            << "ensure - verify, and create if failed.";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kelmbase::AtExitStack at_exit_stack;
+  kelm_core::RegisterPathProviders();
+  ClientAuthGenerator generator(nullptr);
+
+  kelmbase::CommandLine::Init(argc, argv);
+  const kelmbase::CommandLine& command_line = *kelmbase::CommandLine::Current();
+  if (command_line.HasSwitch("logtofile")) {
+    // Only the last directory is made, and failure changes nothing: records
+    // still go to standard error.
+    mkdir(kLogDirectory, 0755);
+  }
+
+  LOG(INFO) << "Tarvik starting";
+  umask(033);
+
+  std::string action = command_line.GetAsciiSwitchValue("action");
+  LOG(INFO) << "Tarvik: action = " << action;
+  if (action.empty()) action = "verify";
+
+  for (const Action& candidate : kActions) {
+    if (kelmbase::CompareIgnoringAsciiCase(action, candidate.word) != 0) {
+      continue;
+    }
+    const bool succeeded = (generator.*candidate.run)();
+    LOG(INFO) << "Tarvik: " << action
+              << (succeeded ? " completed successfully." : " failed.");
+    return succeeded ? 0 : 1;
+  }
+  LogUsage();
+  return 1;
+}
