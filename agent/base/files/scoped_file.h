@@ -28,6 +28,17 @@ struct ScopedFDCloseTraits {
 // Descriptors outside the table are ignored.
 void UpdateFdOwnership(int fd, bool owned);
 
+// The descriptor-ownership table covers descriptors 0-4095. With
+// enforcement on, taking a descriptor that is already recorded as held,
+// giving up one that is not, or calling the process's `close` on a held one
+// ends the process through CrashOnFdOwnershipViolation(). Off at start;
+// nothing in this program turns it on.
+void EnableFdOwnershipEnforcement(bool enabled);
+
+// Writes an ERROR raw log record and the stack to standard error, then
+// traps.
+[[noreturn]] void CrashOnFdOwnershipViolation();
+
 // Owns one file descriptor (-1 for none) and closes it when done.
 using ScopedFD = ScopedGeneric<int, internal::ScopedFDCloseTraits>;
 
