@@ -51,9 +51,10 @@ Behaviour GenerateBehaviour() {
 }
 
 Behaviour SignBehaviour() {
-  return ReadBehaviour("KELM_AUTH_DEV_SIGN", {{"fail", Behaviour::kFail},
-                                              {"empty", Behaviour::kEmpty},
-                                              {"corrupt", Behaviour::kCorrupt}});
+  return ReadBehaviour("KELM_AUTH_DEV_SIGN",
+                       {{"fail", Behaviour::kFail},
+                        {"empty", Behaviour::kEmpty},
+                        {"corrupt", Behaviour::kCorrupt}});
 }
 
 void RecordCall(const char* function) {

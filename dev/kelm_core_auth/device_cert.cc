@@ -326,7 +326,8 @@ std::string MakeDeviceCert(const uint8_t* template_der, size_t template_len,
            AddBytes(&body, fields.version) &&
            AddRandomSerial(&body, serial_len) && AddSha256WithRsa(&body) &&
            AddBytes(&body, fields.issuer) && AddBytes(&body, fields.validity) &&
-           CBB_add_bytes(&body, reinterpret_cast<const uint8_t*>(subject.data()),
+           CBB_add_bytes(&body,
+                         reinterpret_cast<const uint8_t*>(subject.data()),
                          subject.size()) &&
            EVP_marshal_public_key(&body, public_key.get()) &&
            AddDeviceExtensions(&body, device_key, ca.key_id) && CBB_flush(cbb);

@@ -231,9 +231,9 @@ TEST_F(KelmCoreAuthDevTest, ModelChainIsTemplateThenIntermediate) {
   EXPECT_EQ(CommonName(certs[0].get()), kPlaceholder);
   EXPECT_EQ(X509_check_issued(certs[1].get(), certs[0].get()), X509_V_OK);
   EXPECT_NE(pem.find("-----BEGIN CERTIFICATE-----"), std::string::npos);
-  EXPECT_EQ(pem, ReadFile(std::string(KELM_DEV_PKI_DIR) + "/model_template.pem") +
-                     ReadFile(std::string(KELM_DEV_PKI_DIR) +
-                              "/model_intermediate_ca.pem"));
+  const std::string dir = KELM_DEV_PKI_DIR;
+  EXPECT_EQ(pem, ReadFile(dir + "/model_template.pem") +
+                     ReadFile(dir + "/model_intermediate_ca.pem"));
 }
 
 TEST_F(KelmCoreAuthDevTest, DeviceCertificateIsTheTemplateWithTheSsid) {

@@ -44,7 +44,9 @@ bool IsMmOpsValid(const KelmAuthMmOps* mm) {
 void* AllocateBuffer(size_t size) {
   CHECK(size);
   void* data = malloc(size);
-  if (data == nullptr) LOG(ERROR) << "Allocation of " << size << " bytes failed.";
+  if (data == nullptr) {
+    LOG(ERROR) << "Allocation of " << size << " bytes failed.";
+  }
   CHECK(data != nullptr);
   return data;
 }

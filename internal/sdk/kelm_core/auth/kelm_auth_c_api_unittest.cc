@@ -357,7 +357,8 @@ TEST_F(KelmAuthTest, TamperedKeyFailsTheSignature) {
 
 TEST_F(KelmAuthTest, NullOutputsAreFatal) {
   std::string s;
-  EXPECT_DEATH(GetModelCertChain(nullptr), "Check failed: cert_chain != nullptr");
+  EXPECT_DEATH(GetModelCertChain(nullptr),
+               "Check failed: cert_chain != nullptr");
   EXPECT_DEATH(GenerateDeviceKeyAndCert(kSsid, nullptr, &s),
                "Check failed: wrapped_device_key != nullptr");
   EXPECT_DEATH(GenerateDeviceKeyAndCert(kSsid, &s, nullptr),
@@ -384,7 +385,11 @@ TEST(KelmAuthRecordTest, DataVecValidity) {
     bool valid;
   };
   const Case cases[] = {
-      {nullptr, 0, true}, {&byte, 1, true}, {&byte, 0, false}, {nullptr, 1, false}};
+      {nullptr, 0, true},
+      {&byte, 1, true},
+      {&byte, 0, false},
+      {nullptr, 1, false},
+  };
   for (const Case& c : cases) {
     KelmAuthDataVec vec{c.data, c.len, {nullptr, nullptr}};
     EXPECT_EQ(IsDataVecValid(&vec), c.valid) << c.len;
