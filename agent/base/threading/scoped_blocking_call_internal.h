@@ -14,7 +14,36 @@ enum class BlockingType {
   kWillBlock = 1,
 };
 
+// Task priorities run from 0 (lowest, best effort) to 2 (highest, user
+// blocking).
+inline constexpr int kLowestTaskPriority = 0;
+inline constexpr int kHighestTaskPriority = 2;
+
+// The priority of the task running on the calling thread; the highest when
+// none was set.
+int CurrentTaskPriority();
+
+// Whether threads of background priority are usable: the command line
+// switch "enable-background-thread-pool" says so, or else the platform's
+// locks must handle several thread priorities (they don't here). Computed
+// once per process.
+bool BackgroundPriorityUsable();
+
 namespace internal {
+
+// Sets the calling thread's current task priority for a scope.
+class ScopedSetTaskPriorityForCurrentThread {
+ public:
+  explicit ScopedSetTaskPriorityForCurrentThread(int priority);
+  ScopedSetTaskPriorityForCurrentThread(
+      const ScopedSetTaskPriorityForCurrentThread&) = delete;
+  ScopedSetTaskPriorityForCurrentThread& operator=(
+      const ScopedSetTaskPriorityForCurrentThread&) = delete;
+  ~ScopedSetTaskPriorityForCurrentThread();
+
+ private:
+  void* const previous_;
+};
 
 // Told when the calling thread enters and leaves its outermost blocking
 // scope. Installed per thread; none is installed in this program.
