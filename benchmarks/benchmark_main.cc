@@ -18,10 +18,15 @@ class RecordingReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      Sum& sum = sums_[run.benchmark_name()];
-      sum.total += run.GetAdjustedRealTime();
-      ++sum.count;
+      if (run.error_occurred) continue;
+      if (run.run_type == Run::RT_Iteration) {
+        Sum& sum = sums_[run.benchmark_name()];
+        sum.total += run.GetAdjustedRealTime();
+        ++sum.count;
+      } else if (run.aggregate_name == "mean") {
+        // Repetitions reported as aggregates only.
+        means_[run.run_name.str()] = run.GetAdjustedRealTime();
+      }
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -30,8 +35,10 @@ class RecordingReporter : public benchmark::ConsoleReporter {
   // run.
   double MeanTime(const std::string& name) const {
     auto it = sums_.find(name);
-    if (it == sums_.end() || it->second.count == 0) return -1;
-    return it->second.total / it->second.count;
+    if (it != sums_.end() && it->second.count > 0)
+      return it->second.total / it->second.count;
+    auto mean = means_.find(name);
+    return mean == means_.end() ? -1 : mean->second;
   }
 
  private:
@@ -40,6 +47,7 @@ class RecordingReporter : public benchmark::ConsoleReporter {
     int count = 0;
   };
   std::map<std::string, Sum> sums_;
+  std::map<std::string, double> means_;
 };
 
 }  // namespace
