@@ -4,8 +4,10 @@
 #   check_exports.sh <libkelm_core_auth.so> <program> <run path> [--weak]
 # The library must define exactly the three KelmAuth_* functions, each with
 # the version KELM_AUTH_1.0, and nothing else. The program must import them
-# with that version (weak ones with --weak), be bound at start-up, and carry
-# <run path> at the front of its RUNPATH.
+# with that version (weak ones with --weak), be bound at start-up, carry
+# <run path> at the front of its RUNPATH, and, copied to bin/ beside a lib/
+# holding the library, load it from there. The program must be a GoogleTest
+# binary (it is run with --gtest_list_tests).
 set -uo pipefail
 lib=$1
 program=$2
@@ -57,6 +59,20 @@ for name in KelmAuth_GetModelCertChain KelmAuth_GenerateDeviceKeyAndCert \
     grep -Eq " FUNC +${binding} +DEFAULT +UND ${name}@KELM_AUTH_1\.0" ||
     fail "program's import of $name is not ${binding}"
 done
+
+# Laid out as on a device, a program beside lib/.. finds the library through
+# $ORIGIN/../lib before the build tree's own entry.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/bin" "$work/lib"
+cp "$program" "$work/bin/program"
+cp "$lib" "$work/lib/libkelm_core_auth.so"
+loaded=$(LD_DEBUG=libs "$work/bin/program" --gtest_list_tests 2>&1 >/dev/null |
+         grep 'calling init: .*libkelm_core_auth\.so' || true)
+case "$loaded" in
+  *"$work/bin/../lib/libkelm_core_auth.so"*) ;;
+  *) fail "program did not load the library from \$ORIGIN/../lib: $loaded" ;;
+esac
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2
