@@ -119,8 +119,7 @@ bssl::UniquePtr<RSA> GenerateRsa2048() {
 
 using kelm_auth_dev::Behaviour;
 
-extern "C" __attribute__((visibility("default"))) bool
-KelmAuth_GetModelCertChain(KelmAuthDataVec* cert_chain) {
+extern "C" bool KelmAuth_GetModelCertChain(KelmAuthDataVec* cert_chain) {
   std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
   kelm_auth_dev::RecordCall("KelmAuth_GetModelCertChain");
   if (!kelm_auth_dev::IsOutputUsable(cert_chain)) return false;
@@ -132,11 +131,9 @@ KelmAuth_GetModelCertChain(KelmAuthDataVec* cert_chain) {
   return kelm_auth_dev::Fill(cert_chain, chain);
 }
 
-extern "C" __attribute__((visibility("default"))) bool
-KelmAuth_GenerateDeviceKeyAndCert(const KelmAuthInputVec* ssid,
-                                  const KelmAuthInputVec* model_template_cert,
-                                  KelmAuthDataVec* wrapped_device_key,
-                                  KelmAuthDataVec* device_cert) {
+extern "C" bool KelmAuth_GenerateDeviceKeyAndCert(
+    const KelmAuthInputVec* ssid, const KelmAuthInputVec* model_template_cert,
+    KelmAuthDataVec* wrapped_device_key, KelmAuthDataVec* device_cert) {
   std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
   kelm_auth_dev::RecordCall("KelmAuth_GenerateDeviceKeyAndCert");
   if (!kelm_auth_dev::IsInputUsable(ssid) ||
@@ -168,7 +165,7 @@ KelmAuth_GenerateDeviceKeyAndCert(const KelmAuthInputVec* ssid,
   return true;
 }
 
-extern "C" __attribute__((visibility("default"))) bool KelmAuth_SignHash(
+extern "C" bool KelmAuth_SignHash(
     const KelmAuthInputVec* wrapped_key, const KelmAuthInputVec* input,
     KelmAuthDataVec* signature) {
   std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());

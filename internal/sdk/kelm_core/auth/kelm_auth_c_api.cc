@@ -6,14 +6,6 @@
 #include "logging/check.h"
 #include "logging/log.h"
 
-// The platform library's functions are weak imports: the program links
-// against the library for their versioned names, but a library that lacks
-// one leaves it null instead of failing to start. The wrappers treat a
-// missing function as a failing call rather than jumping to address zero.
-#pragma weak KelmAuth_GetModelCertChain
-#pragma weak KelmAuth_GenerateDeviceKeyAndCert
-#pragma weak KelmAuth_SignHash
-
 namespace kelm_auth {
 namespace {
 

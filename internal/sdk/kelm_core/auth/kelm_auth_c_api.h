@@ -16,6 +16,16 @@
 #include <string>
 #endif
 
+// The library itself is built with KELM_AUTH_IMPLEMENTATION and exports the
+// three functions. Everyone else imports them as weak symbols, bound at
+// start-up: a library that lacks one leaves it null, which the wrappers below
+// report as a failing call instead of jumping to address zero.
+#if defined(KELM_AUTH_IMPLEMENTATION)
+#define KELM_AUTH_API __attribute__((visibility("default")))
+#else
+#define KELM_AUTH_API __attribute__((weak))
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -49,21 +59,21 @@ typedef struct KelmAuthDataVec {
 // The model certificate chain as PEM text: the model template certificate
 // (whose subject holds the placeholder AA:BB:CC:DD:EE:FF), then the model's
 // intermediate certificates.
-bool KelmAuth_GetModelCertChain(KelmAuthDataVec* cert_chain);
+KELM_AUTH_API bool KelmAuth_GetModelCertChain(KelmAuthDataVec* cert_chain);
 
 // Generates a device key and, from the template certificate (DER) and the
 // SSID text, the device certificate (DER) that carries the SSID where the
 // template carries the placeholder. The key comes back wrapped: an opaque
 // blob that only this library can use.
-bool KelmAuth_GenerateDeviceKeyAndCert(
+KELM_AUTH_API bool KelmAuth_GenerateDeviceKeyAndCert(
     const KelmAuthInputVec* ssid, const KelmAuthInputVec* model_template_cert,
     KelmAuthDataVec* wrapped_device_key, KelmAuthDataVec* device_cert);
 
 // The RSA PKCS#1 v1.5 signature of `input` (a DigestInfo block) with the
 // wrapped key.
-bool KelmAuth_SignHash(const KelmAuthInputVec* wrapped_key,
-                       const KelmAuthInputVec* input,
-                       KelmAuthDataVec* signature);
+KELM_AUTH_API bool KelmAuth_SignHash(const KelmAuthInputVec* wrapped_key,
+                                     const KelmAuthInputVec* input,
+                                     KelmAuthDataVec* signature);
 
 #ifdef __cplusplus
 }  // extern "C"

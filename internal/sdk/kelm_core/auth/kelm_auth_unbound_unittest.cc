@@ -6,11 +6,6 @@
 #include "gtest/gtest.h"
 #include "internal/sdk/kelm_core/auth/kelm_auth_c_api.h"
 
-// Looked at here as the adapter sees them.
-#pragma weak KelmAuth_GetModelCertChain
-#pragma weak KelmAuth_GenerateDeviceKeyAndCert
-#pragma weak KelmAuth_SignHash
-
 namespace kelm_auth {
 namespace {
 
