@@ -24,26 +24,27 @@ if [ "$defined" != "$expected" ]; then
   fail "library exports differ; got:"$'\n'"$defined"
 fi
 # Each is a global function (not weak, not hidden).
-# (Tool output is captured first: grep -q would cut the pipe short.)
+# (Tool output is captured first and handed to grep without a pipe: grep -q
+# stops reading early, which a pipe's writer would see as a failure.)
 lib_syms=$(readelf --dyn-syms -W "$lib")
 lib_dynamic=$(readelf -d "$lib")
 program_syms=$(readelf --dyn-syms -W "$program")
 program_dynamic=$(readelf -d "$program")
 for name in KelmAuth_GetModelCertChain KelmAuth_GenerateDeviceKeyAndCert \
             KelmAuth_SignHash; do
-  echo "$lib_syms" |
-    grep -Eq " FUNC +GLOBAL +DEFAULT +[0-9]+ ${name}@@KELM_AUTH_1\.0$" ||
+  grep -Eq " FUNC +GLOBAL +DEFAULT +[0-9]+ ${name}@@KELM_AUTH_1\.0$" \
+    <<<"$lib_syms" ||
     fail "$name is not a global function of version KELM_AUTH_1.0"
 done
-echo "$lib_dynamic" | grep -q 'Library soname: \[libkelm_core_auth\.so\]' ||
+grep -q 'Library soname: \[libkelm_core_auth\.so\]' <<<"$lib_dynamic" ||
   fail "library soname is not libkelm_core_auth.so"
 
-echo "$program_dynamic" | grep -q 'Shared library: \[libkelm_core_auth\.so\]' ||
+grep -q 'Shared library: \[libkelm_core_auth\.so\]' <<<"$program_dynamic" ||
   fail "program does not need libkelm_core_auth.so"
-echo "$program_dynamic" | grep -Eq '\(FLAGS\).*BIND_NOW|\(FLAGS_1\).*NOW' ||
+grep -Eq '\(FLAGS\).*BIND_NOW|\(FLAGS_1\).*NOW' <<<"$program_dynamic" ||
   fail "program is not bound at start-up"
-got_runpath=$(echo "$program_dynamic" |
-              sed -n 's/.*(RUNPATH) *Library runpath: \[\(.*\)\]/\1/p')
+got_runpath=$(sed -n 's/.*(RUNPATH) *Library runpath: \[\(.*\)\]/\1/p' \
+              <<<"$program_dynamic")
 case "$got_runpath" in
   "$runpath"|"$runpath":*) ;;
   *) fail "program RUNPATH is '$got_runpath', want it to start with '$runpath'" ;;
@@ -52,11 +53,10 @@ binding='(GLOBAL|WEAK)'
 [ "$want_weak" = --weak ] && binding=WEAK
 for name in KelmAuth_GetModelCertChain KelmAuth_GenerateDeviceKeyAndCert \
             KelmAuth_SignHash; do
-  echo "$program_syms" |
-    grep -Eq " UND ${name}@KELM_AUTH_1\.0( \([0-9]+\))?$" ||
+  grep -Eq " UND ${name}@KELM_AUTH_1\.0( \([0-9]+\))?$" <<<"$program_syms" ||
     fail "program does not import $name@KELM_AUTH_1.0"
-  echo "$program_syms" |
-    grep -Eq " FUNC +${binding} +DEFAULT +UND ${name}@KELM_AUTH_1\.0" ||
+  grep -Eq " FUNC +${binding} +DEFAULT +UND ${name}@KELM_AUTH_1\.0" \
+    <<<"$program_syms" ||
     fail "program's import of $name is not ${binding}"
 done
 
