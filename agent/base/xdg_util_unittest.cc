@@ -87,6 +87,7 @@ TEST_F(XdgTest, LookupParsesConfiguredValues) {
                 "XDG_VIDEOS_DIR=\"videos\"\n"
                 "XDG_PICTURES_DIR=\"/a/b\\\"c\\\\d\"\n"
                 "XDG_TEMPLATES_DIR=\"/unterminated\n"
+                "XDG_TRAILING_DIR=\"/ends/in\\\n"
                 "XDG_PUBLICSHARE_DIR=$HOME/unquoted\n"
                 "XDG_DOCUMENTS_DIR=\"/first\"\n"
                 "XDG_DOCUMENTS_DIR=\"relative\"\n"
@@ -103,6 +104,8 @@ TEST_F(XdgTest, LookupParsesConfiguredValues) {
       {"VIDEOS", home_},
       {"PICTURES", "/a/b\"c\\d"},
       {"TEMPLATES", "/unterminated"},
+      // A backslash with nothing after it is kept as it is.
+      {"TRAILING", "/ends/in\\"},
       {"PUBLICSHARE", home_},
       // The last line that counts wins.
       {"DOCUMENTS", "/second"},
