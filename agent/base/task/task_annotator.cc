@@ -1,0 +1,115 @@
+#include "agent/base/task/task_annotator.h"
+
+#include <array>
+#include <cstdint>
+#include <utility>
+
+#include "agent/base/threading/thread_local_storage.h"
+
+namespace kelmbase {
+
+namespace {
+
+// Marks a placeholder task that must not count as running.
+constexpr int kPlaceholderSequenceNum = static_cast<int>(0xF00DBAADu);
+
+ThreadLocalStorage::Slot& CurrentTaskSlot() {
+  static ThreadLocalStorage::Slot* const slot = new ThreadLocalStorage::Slot();
+  return *slot;
+}
+
+ThreadLocalStorage::Slot& IpcContextSlot() {
+  static ThreadLocalStorage::Slot* const slot = new ThreadLocalStorage::Slot();
+  return *slot;
+}
+
+// Keeps `value` in memory (and so in a crash dump of this stack) even though
+// nothing reads it.
+template <typename T>
+void KeepAlive(const T& value) {
+  asm volatile("" : : "r"(&value) : "memory");
+}
+
+}  // namespace
+
+TaskAnnotator::ScopedSetIpcContext::ScopedSetIpcContext(
+    const char* interface_name, uint32_t hash)
+    : interface_name_(interface_name),
+      hash_(hash),
+      previous_(static_cast<ScopedSetIpcContext*>(IpcContextSlot().Get())) {
+  IpcContextSlot().Set(this);
+}
+
+TaskAnnotator::ScopedSetIpcContext::~ScopedSetIpcContext() {
+  IpcContextSlot().Set(previous_);
+}
+
+TaskAnnotator::TaskAnnotator() = default;
+TaskAnnotator::~TaskAnnotator() = default;
+
+void TaskAnnotator::MarkQueued(const char* trace_event_name,
+                               PendingTask& pending_task,
+                               const char* queue_name) {
+  if (pending_task.task_backtrace[0] != nullptr)
+    return;
+
+  const auto* ipc_context =
+      static_cast<const ScopedSetIpcContext*>(IpcContextSlot().Get());
+  if (ipc_context != nullptr) {
+    pending_task.ipc_interface_name = ipc_context->interface_name_;
+    pending_task.ipc_hash = ipc_context->hash_;
+  }
+
+  const PendingTask* parent = CurrentTask();
+  if (parent == nullptr)
+    return;
+  pending_task.task_backtrace[0] = parent->posted_from.program_counter();
+  for (size_t i = 1; i < pending_task.task_backtrace.size(); ++i)
+    pending_task.task_backtrace[i] = parent->task_backtrace[i - 1];
+  pending_task.task_backtrace_overflow =
+      parent->task_backtrace_overflow ||
+      parent->task_backtrace.back() != nullptr;
+}
+
+void TaskAnnotator::RunTask(const char* trace_event_name,
+                            PendingTask& pending_task) {
+  // Recognisable in a crash dump of this stack: the task's origin and chain
+  // between two markers.
+  std::array<uint64_t, 8> task_debug_info = {
+      0xC001C0DED017D00Dull,
+      reinterpret_cast<uintptr_t>(pending_task.posted_from.program_counter()),
+      reinterpret_cast<uintptr_t>(pending_task.task_backtrace[0]),
+      reinterpret_cast<uintptr_t>(pending_task.task_backtrace[1]),
+      reinterpret_cast<uintptr_t>(pending_task.task_backtrace[2]),
+      reinterpret_cast<uintptr_t>(pending_task.task_backtrace[3]),
+      pending_task.ipc_hash,
+      0x00D00D1D1D178119ull,
+  };
+  KeepAlive(task_debug_info);
+
+  void* const previous_task = CurrentTaskSlot().Get();
+  CurrentTaskSlot().Set(&pending_task);
+  std::move(pending_task.task).Run();
+  CurrentTaskSlot().Set(previous_task);
+
+  task_debug_info.front() = 0;
+  task_debug_info.back() = 0;
+  KeepAlive(task_debug_info);
+}
+
+// static
+const PendingTask* TaskAnnotator::CurrentTask() {
+  const auto* task = static_cast<const PendingTask*>(CurrentTaskSlot().Get());
+  if (task == nullptr)
+    return nullptr;
+  const Location& location = task->posted_from;
+  if (task->sequence_num == kPlaceholderSequenceNum &&
+      (location.function_name() == nullptr ||
+       location.file_name() == nullptr) &&
+      location.program_counter() == nullptr) {
+    return nullptr;
+  }
+  return task;
+}
+
+}  // namespace kelmbase

@@ -1,0 +1,164 @@
+#include "agent/base/task/task_annotator.h"
+
+#include "agent/base/functional/bind.h"
+#include "agent/base/location.h"
+#include "agent/base/pending_task.h"
+#include "gtest/gtest.h"
+
+namespace kelmbase {
+namespace {
+
+const void* Pc(uintptr_t value) {
+  return reinterpret_cast<const void*>(value);
+}
+
+TEST(TaskAnnotatorTest, RunTaskRunsTheClosureAsTheCurrentTask) {
+  TaskAnnotator annotator;
+  const PendingTask* seen = nullptr;
+  PendingTask task(FROM_HERE, BindOneShot([](const PendingTask** seen) {
+                     *seen = TaskAnnotator::CurrentTask();
+                   }, &seen));
+  EXPECT_EQ(TaskAnnotator::CurrentTask(), nullptr);
+  annotator.RunTask("test", task);
+  EXPECT_EQ(seen, &task);
+  EXPECT_TRUE(task.task.is_null());  // Consumed by the run.
+  EXPECT_EQ(TaskAnnotator::CurrentTask(), nullptr);
+}
+
+TEST(TaskAnnotatorTest, NestedRunRestoresTheOuterTask) {
+  TaskAnnotator annotator;
+  const PendingTask* inner_seen = nullptr;
+  const PendingTask* outer_after_inner = nullptr;
+  PendingTask inner(FROM_HERE, BindOneShot([](const PendingTask** seen) {
+                      *seen = TaskAnnotator::CurrentTask();
+                    }, &inner_seen));
+  PendingTask outer(
+      FROM_HERE,
+      BindOneShot(
+          [](TaskAnnotator* annotator, PendingTask* inner,
+             const PendingTask** after) {
+            annotator->RunTask("test", *inner);
+            *after = TaskAnnotator::CurrentTask();
+          },
+          &annotator, &inner, &outer_after_inner));
+  annotator.RunTask("test", outer);
+  EXPECT_EQ(inner_seen, &inner);
+  EXPECT_EQ(outer_after_inner, &outer);
+}
+
+TEST(TaskAnnotatorTest, MarkQueuedOutsideATaskLeavesTheChainEmpty) {
+  TaskAnnotator annotator;
+  PendingTask task(FROM_HERE, OneShotClosure());
+  annotator.MarkQueued("test", task, "queue");
+  for (const void* pc : task.task_backtrace)
+    EXPECT_EQ(pc, nullptr);
+  EXPECT_FALSE(task.task_backtrace_overflow);
+}
+
+// MarkQueued called from inside a running task records the posting chain.
+struct ChainCase {
+  std::array<const void*, 4> parent_backtrace;
+  bool parent_overflow;
+  std::array<const void*, 4> expected_backtrace;
+  bool expected_overflow;
+};
+
+class TaskAnnotatorChainTest : public testing::TestWithParam<ChainCase> {};
+
+TEST_P(TaskAnnotatorChainTest, ChildInheritsTheParentsChain) {
+  const ChainCase& c = GetParam();
+  TaskAnnotator annotator;
+  PendingTask child(FROM_HERE, OneShotClosure());
+  PendingTask parent(Location("Parent", "file.cc", 1, Pc(0x100)),
+                     BindOneShot(
+                         [](TaskAnnotator* annotator, PendingTask* child) {
+                           annotator->MarkQueued("test", *child, "queue");
+                         },
+                         &annotator, &child));
+  parent.task_backtrace = c.parent_backtrace;
+  parent.task_backtrace_overflow = c.parent_overflow;
+  annotator.RunTask("test", parent);
+  EXPECT_EQ(child.task_backtrace, c.expected_backtrace);
+  EXPECT_EQ(child.task_backtrace_overflow, c.expected_overflow);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chains, TaskAnnotatorChainTest,
+    testing::Values(
+        ChainCase{{}, false, {Pc(0x100), nullptr, nullptr, nullptr}, false},
+        ChainCase{{Pc(1), Pc(2), nullptr, nullptr},
+                  false,
+                  {Pc(0x100), Pc(1), Pc(2), nullptr},
+                  false},
+        // The parent's last entry falls off: the chain overflowed.
+        ChainCase{{Pc(1), Pc(2), Pc(3), Pc(4)},
+                  false,
+                  {Pc(0x100), Pc(1), Pc(2), Pc(3)},
+                  true},
+        // An overflowed parent makes an overflowed child.
+        ChainCase{{Pc(1), nullptr, nullptr, nullptr},
+                  true,
+                  {Pc(0x100), Pc(1), nullptr, nullptr},
+                  true}));
+
+TEST(TaskAnnotatorTest, MarkQueuedKeepsAnExistingChain) {
+  TaskAnnotator annotator;
+  PendingTask child(FROM_HERE, OneShotClosure());
+  child.task_backtrace = {Pc(7), nullptr, nullptr, nullptr};
+  PendingTask parent(Location("Parent", "file.cc", 1, Pc(0x100)),
+                     BindOneShot(
+                         [](TaskAnnotator* annotator, PendingTask* child) {
+                           annotator->MarkQueued("test", *child, "queue");
+                         },
+                         &annotator, &child));
+  annotator.RunTask("test", parent);
+  EXPECT_EQ(child.task_backtrace[0], Pc(7));
+  EXPECT_EQ(child.task_backtrace[1], nullptr);
+}
+
+TEST(TaskAnnotatorTest, MarkQueuedCopiesTheIpcContext) {
+  TaskAnnotator annotator;
+  PendingTask task(FROM_HERE, OneShotClosure());
+  {
+    TaskAnnotator::ScopedSetIpcContext outer("outer.Interface", 11);
+    TaskAnnotator::ScopedSetIpcContext inner("inner.Interface", 22);
+    annotator.MarkQueued("test", task, "queue");
+  }
+  EXPECT_STREQ(task.ipc_interface_name, "inner.Interface");
+  EXPECT_EQ(task.ipc_hash, 22u);
+
+  PendingTask later(FROM_HERE, OneShotClosure());
+  annotator.MarkQueued("test", later, "queue");
+  EXPECT_EQ(later.ipc_interface_name, nullptr);
+  EXPECT_EQ(later.ipc_hash, 0u);
+}
+
+TEST(TaskAnnotatorTest, PlaceholderTaskDoesNotCountAsCurrent) {
+  TaskAnnotator annotator;
+  struct Case {
+    Location location;
+    int sequence_num;
+    bool counts;
+  } cases[] = {
+      {Location(), static_cast<int>(0xF00DBAADu), false},
+      {Location("Run", nullptr, 0, nullptr), static_cast<int>(0xF00DBAADu),
+       false},
+      {Location(nullptr, nullptr, 0, Pc(0x10)), static_cast<int>(0xF00DBAADu),
+       true},
+      {Location("Run", "file.cc", 3, nullptr), static_cast<int>(0xF00DBAADu),
+       true},
+      {Location(), 5, true},
+  };
+  for (const Case& c : cases) {
+    const PendingTask* seen = nullptr;
+    PendingTask task(c.location, BindOneShot([](const PendingTask** seen) {
+                       *seen = TaskAnnotator::CurrentTask();
+                     }, &seen));
+    task.sequence_num = c.sequence_num;
+    annotator.RunTask("test", task);
+    EXPECT_EQ(seen, c.counts ? &task : nullptr) << c.sequence_num;
+  }
+}
+
+}  // namespace
+}  // namespace kelmbase
