@@ -34,7 +34,7 @@ TEST(CheckDeathTest, PlainCheckReportsExpression) {
   const char* s = nullptr;
   EXPECT_DEATH(CHECK(s),
                "F0000 00:00:[0-9.]+ +[0-9]+ check_unittest\\.cc:[0-9]+\\] "
-               "Check failed: s\n\\*\\*\\* Check failure stack trace");
+               "Check failed: s \n\\*\\*\\* Check failure stack trace");
 }
 
 TEST(CheckDeathTest, ComparisonsReportBothValues) {
@@ -51,7 +51,7 @@ TEST(CheckDeathTest, ComparisonsReportBothValues) {
 
 TEST(CheckDeathTest, StreamedTextFollowsTheFailure) {
   EXPECT_DEATH(CHECK(1 == 2) << "extra " << 5,
-               "Check failed: 1 == 2extra 5");
+               "Check failed: 1 == 2 extra 5");
 }
 
 TEST(CheckDeathTest, PcheckAddsErrno) {

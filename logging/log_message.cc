@@ -145,7 +145,8 @@ LogMessageFatal::LogMessageFatal(const char* file, int line)
 LogMessageFatal::LogMessageFatal(const char* file, int line,
                                  const std::string& failure)
     : LogMessage(file, line, LogSeverity::kFatal) {
-  stream() << "Check failed: " << failure;
+  // The space keeps text streamed after the check apart from the expression.
+  stream() << "Check failed: " << failure << " ";
 }
 
 LogMessageFatal::~LogMessageFatal() {

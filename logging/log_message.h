@@ -44,7 +44,7 @@ class LogMessage {
 class LogMessageFatal : public LogMessage {
  public:
   LogMessageFatal(const char* file, int line);
-  // Starts the record with "Check failed: " and `failure`.
+  // Starts the record with "Check failed: ", `failure` and a space.
   LogMessageFatal(const char* file, int line, const std::string& failure);
   [[noreturn]] ~LogMessageFatal();
 };

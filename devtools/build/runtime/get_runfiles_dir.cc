@@ -149,7 +149,7 @@ std::string GetRunfilesDir(const std::string& program_path,
   if (srcdir.empty()) srcdir = DirName(os_helper->GetCwd());
 
   CHECK(os_helper->IsDirectoryAccessible(srcdir))
-      << " srcdir \"" << srcdir << "\" is not accessible!";
+      << "srcdir \"" << srcdir << "\" is not accessible!";
   return srcdir;
 }
 
