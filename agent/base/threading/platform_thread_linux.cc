@@ -1,20 +1,17 @@
 // Thread priorities on Linux: cgroup membership, real-time scheduling and
 // nice values.
 
-#include <errno.h>
-#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <string>
 
-#include "agent/base/location.h"
+#include "agent/base/files/file_path.h"
+#include "agent/base/files/file_util.h"
 #include "agent/base/threading/platform_thread.h"
-#include "agent/base/threading/scoped_blocking_call.h"
 
 namespace kelmbase {
 namespace {
@@ -38,49 +35,25 @@ constexpr int kRealTimePriority = 8;
 // would.
 std::atomic<bool> g_use_thread_priorities{true};
 
-// The cgroup roots, in the order they are written.
-constexpr const char* const kCgroupRoots[] = {"/sys/fs/cgroup/cpuset",
-                                              "/sys/fs/cgroup/schedtune"};
+constexpr const char kCgroupRoot[] = "/sys/fs/cgroup";
+// The cgroup controllers below the root, in the order they are written.
+constexpr const char* const kCgroupControllers[] = {"cpuset", "schedtune"};
 
-// The cgroup directory of `priority` below `root`; empty when the priority
-// has none.
-std::string CgroupDirectoryForPriority(const std::string& root,
-                                       ThreadPriority priority) {
-  const std::string group = root + "/ostrel";
+// The cgroup directory of `priority` below `controller_root`; empty when
+// the priority has none.
+FilePath CgroupDirectoryForPriority(const FilePath& controller_root,
+                                    ThreadPriority priority) {
+  const FilePath group = controller_root.Append("ostrel");
   switch (priority) {
     case ThreadPriority::kNormal:
       return group;
     case ThreadPriority::kUrgent:
     case ThreadPriority::kRealtime:
-      return group + "/urgent";
+      return group.Append("urgent");
     case ThreadPriority::kBackground:
-      return group + "/non-urgent";
+      return group.Append("non-urgent");
   }
-  return std::string();
-}
-
-bool DirectoryExists(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// Writes `data` to `path` the way the file layer writes a whole file
-// (created if missing, truncated); errors are left to the caller to ignore.
-void WriteWholeFile(const std::string& path, const std::string& data) {
-  ScopedBlockingCall scoped_blocking_call(FROM_HERE, BlockingType::kMayBlock);
-  int fd;
-  do {
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd == -1 && errno == EINTR);
-  if (fd == -1) return;
-  size_t written = 0;
-  while (written < data.size()) {
-    const ssize_t n = write(fd, data.data() + written, data.size() - written);
-    if (n == -1 && errno == EINTR) continue;
-    if (n <= 0) break;
-    written += static_cast<size_t>(n);
-  }
-  close(fd);
+  return FilePath();
 }
 
 // The platform's own answer to whether `priority` may be taken, when it
@@ -114,11 +87,13 @@ bool MayLowerNiceTo(int nice_value) {
 
 void MoveThreadToCgroups(ThreadPriority priority) {
   const std::string thread_id = std::to_string(PlatformThread::CurrentId());
-  for (const char* root : kCgroupRoots) {
-    const std::string directory = CgroupDirectoryForPriority(root, priority);
+  for (const char* controller : kCgroupControllers) {
+    const FilePath directory = CgroupDirectoryForPriority(
+        FilePath(kCgroupRoot).Append(controller), priority);
     if (directory.empty() || !DirectoryExists(directory)) continue;
     // Failures are ignored: the thread simply stays where it is.
-    WriteWholeFile(directory + "/tasks", thread_id);
+    WriteFile(directory.Append("tasks"), thread_id.data(),
+              static_cast<int>(thread_id.size()));
   }
 }
 

@@ -1,8 +1,15 @@
 #ifndef AGENT_BASE_THREADING_SCOPED_BLOCKING_CALL_INTERNAL_H_
 #define AGENT_BASE_THREADING_SCOPED_BLOCKING_CALL_INTERNAL_H_
 
+#include <cstdint>
+#include <optional>
+
 #include "agent/base/debug/activity_tracker.h"
 #include "agent/base/location.h"
+#include "agent/base/memory/ref_counted.h"
+#include "agent/base/memory/scoped_refptr.h"
+#include "agent/base/synchronization/lock.h"
+#include "agent/base/time/time.h"
 
 namespace kelmbase {
 
@@ -63,6 +70,76 @@ class BlockingCallObserver {
 // observer must outlive its installation.
 void SetBlockingCallObserverForCurrentThread(BlockingCallObserver* observer);
 
+// Told once a minute how janky the process was: the number of seconds of
+// that minute in which some thread sat in a blocking call of a second or
+// more, and the total of such seconds over all threads.
+using JankReportCallback = void (*)(int janky_intervals_per_minute,
+                                    int total_janks_per_minute);
+
+// Switches I/O jank monitoring on (or off, with null). No report callback
+// is installed in this program, so no window ever exists.
+void SetJankReportCallback(JankReportCallback callback);
+
+// One minute of jank monitoring, split into 60 one-second intervals. A
+// window reports to the callback when the last holder lets go of it: the
+// process-wide "current window" pointer and the blocking calls that were
+// assigned to it while they ran.
+class JankWindow : public RefCountedThreadSafe<JankWindow> {
+ public:
+  static constexpr Duration kMonitoringWindow = Duration::FromSeconds(60);
+  static constexpr Duration kIntervalSize = Duration::FromSeconds(1);
+  static constexpr int kNumIntervals = 60;
+  // A window that falls due later than this after its predecessor's end
+  // (the process slept) is abandoned unreported.
+  static constexpr Duration kMaxLateness = Duration::FromMicroseconds(9999999);
+
+  // A blocking call in progress.
+  class MonitoredCall {
+   public:
+    MonitoredCall();
+    MonitoredCall(const MonitoredCall&) = delete;
+    MonitoredCall& operator=(const MonitoredCall&) = delete;
+    ~MonitoredCall();
+
+    // Forgets the window: the call will not count.
+    void Cancel();
+
+   private:
+    const MonotonicTime call_start_;
+    scoped_refptr<JankWindow> assigned_window_;
+  };
+
+  // The window that covers `recent_now`, made (and made current) when
+  // needed; null while monitoring is off.
+  static scoped_refptr<JankWindow> MonitorNextJankWindowIfNecessary(
+      MonotonicTime recent_now);
+
+  explicit JankWindow(MonotonicTime start_time);
+
+  // Counts a finished call that began in this window. Calls shorter than a
+  // second count nothing; longer ones count their rounded number of
+  // seconds, spilling over into the following windows.
+  void OnBlockingCallCompleted(MonotonicTime call_start,
+                               MonotonicTime call_end);
+
+  MonotonicTime start_time() const { return start_time_; }
+
+ private:
+  friend class RefCountedThreadSafe<JankWindow>;
+  friend void SetJankReportCallback(JankReportCallback callback);
+  ~JankWindow();
+
+  void AddJank(int first_interval, int num_intervals);
+
+  Lock lock_;
+  int64_t intervals_jank_count_[kNumIntervals] = {};
+  const MonotonicTime start_time_;
+  // The window that followed this one; set under the process-wide jank
+  // lock before anyone can add jank that spills into it.
+  scoped_refptr<JankWindow> next_jank_window_;
+  bool canceled_ = false;
+};
+
 // The part common to both kinds of blocking scope: the per-thread chain of
 // active scopes, the observer calls, errno preservation and the activity.
 class BlockingScopeBase {
@@ -88,6 +165,7 @@ class BlockingScopeBase {
   BlockingScopeBase* const previous_scope_;
   const bool is_will_block_;
   debug::GenericActivityScope activity_;
+  std::optional<JankWindow::MonitoredCall> monitored_call_;
 };
 
 }  // namespace internal

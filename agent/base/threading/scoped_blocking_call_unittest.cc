@@ -5,7 +5,12 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "agent/base/command_line.h"
+#include "agent/base/threading/platform_thread.h"
+#include "agent/base/time/time.h"
 
 #include "gtest/gtest.h"
 
@@ -79,6 +84,142 @@ TEST(ScopedBlockingCallTest, ObserverSeesOutermostScopeAndOneUpgrade) {
   EXPECT_EQ((std::vector<std::string>{"started-may", "upgraded", "ended",
                                       "started-will", "ended"}),
             observer.events);
+}
+
+// ---- I/O jank monitoring ----
+
+std::vector<std::pair<int, int>>* g_reports = nullptr;
+
+void RecordReport(int janky_intervals, int total_janks) {
+  g_reports->emplace_back(janky_intervals, total_janks);
+}
+
+class JankMonitoringTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    g_reports = &reports_;
+    internal::SetJankReportCallback(&RecordReport);
+  }
+  void TearDown() override {
+    internal::SetJankReportCallback(nullptr);
+    g_reports = nullptr;
+  }
+
+  static MonotonicTime At(const MonotonicTime& base, double seconds) {
+    return base + Duration::FromSecondsD(seconds);
+  }
+
+  std::vector<std::pair<int, int>> reports_;
+};
+
+using internal::JankWindow;
+
+void ExitWithBackgroundPriorityUsable() {
+  const char* argv[] = {"program", "--enable-background-thread-pool"};
+  CommandLine::Init(2, argv);
+  _exit(BackgroundPriorityUsable() ? 0 : 1);
+}
+
+TEST(BackgroundPriorityTest, SwitchMakesBackgroundThreadsUsable) {
+  // In a child process: the answer is computed once per process.
+  EXPECT_EXIT(ExitWithBackgroundPriorityUsable(), testing::ExitedWithCode(0),
+              "");
+}
+
+TEST(JankMonitoringOffTest, NoWindowWithoutCallback) {
+  EXPECT_EQ(nullptr,
+            JankWindow::MonitorNextJankWindowIfNecessary(MonotonicTime::Now()));
+}
+
+TEST_F(JankMonitoringTest, LongCallSpillsIntoTheNextWindow) {
+  const MonotonicTime t0 = MonotonicTime::Now();
+  scoped_refptr<JankWindow> first =
+      JankWindow::MonitorNextJankWindowIfNecessary(t0);
+  ASSERT_NE(nullptr, first);
+  EXPECT_EQ(t0, first->start_time());
+  // Still current within its minute.
+  EXPECT_EQ(first, JankWindow::MonitorNextJankWindowIfNecessary(At(t0, 59)));
+
+  // 0.9 s: ignored. 2.4 s from 59.5 s: intervals 59 and 0 of the next.
+  first->OnBlockingCallCompleted(At(t0, 10), At(t0, 10.9));
+  first->OnBlockingCallCompleted(At(t0, 59.5), At(t0, 61.9));
+
+  scoped_refptr<JankWindow> second =
+      JankWindow::MonitorNextJankWindowIfNecessary(At(t0, 62));
+  ASSERT_NE(first, second);
+  EXPECT_EQ(At(t0, 60), second->start_time());
+  EXPECT_TRUE(reports_.empty());
+  first = nullptr;  // Its last holder: it reports.
+  ASSERT_EQ(1u, reports_.size());
+  EXPECT_EQ(std::make_pair(1, 1), reports_[0]);
+
+  // Rolling on past the second window's end releases it.
+  second = nullptr;
+  JankWindow::MonitorNextJankWindowIfNecessary(At(t0, 121));
+  ASSERT_EQ(2u, reports_.size());
+  EXPECT_EQ(std::make_pair(1, 1), reports_[1]);
+}
+
+TEST_F(JankMonitoringTest, RoundsHalfAwayFromZeroAndCountsEveryCall) {
+  const MonotonicTime t0 = MonotonicTime::Now();
+  scoped_refptr<JankWindow> window =
+      JankWindow::MonitorNextJankWindowIfNecessary(t0);
+  window->OnBlockingCallCompleted(At(t0, 3.2), At(t0, 4.7));  // 1.5 -> 2.
+  window->OnBlockingCallCompleted(At(t0, 3.9), At(t0, 5.3));  // 1.4 -> 1.
+  window = nullptr;
+  JankWindow::MonitorNextJankWindowIfNecessary(At(t0, 60));
+  ASSERT_EQ(1u, reports_.size());
+  // Intervals 3 (twice) and 4: two janky seconds, three janks.
+  EXPECT_EQ(std::make_pair(2, 3), reports_[0]);
+}
+
+TEST_F(JankMonitoringTest, LateWindowIsNotReported) {
+  const MonotonicTime t0 = MonotonicTime::Now();
+  scoped_refptr<JankWindow> first =
+      JankWindow::MonitorNextJankWindowIfNecessary(t0);
+  first->OnBlockingCallCompleted(At(t0, 1), At(t0, 3));
+  // The next minute should have begun at 60 s; it is 10.5 s late.
+  scoped_refptr<JankWindow> second =
+      JankWindow::MonitorNextJankWindowIfNecessary(At(t0, 70.5));
+  EXPECT_EQ(At(t0, 70.5), second->start_time());
+  first = nullptr;
+  EXPECT_TRUE(reports_.empty());
+
+  // Exactly 9.999999 s late is still on time.
+  second->OnBlockingCallCompleted(At(t0, 71), At(t0, 72));
+  scoped_refptr<JankWindow> third =
+      JankWindow::MonitorNextJankWindowIfNecessary(At(t0, 140.499999));
+  EXPECT_EQ(At(t0, 130.5), third->start_time());
+  second = nullptr;
+  ASSERT_EQ(1u, reports_.size());
+  EXPECT_EQ(std::make_pair(1, 1), reports_[0]);
+}
+
+TEST_F(JankMonitoringTest, BlockingScopesFeedTheWindow) {
+  const MonotonicTime start = MonotonicTime::Now();
+  {
+    ScopedBlockingCall slow(FROM_HERE, BlockingType::kMayBlock);
+    PlatformThread::Sleep(Duration::FromMilliseconds(1100));
+  }
+  {
+    // A sure block inside the scope is expected, not jank.
+    ScopedBlockingCall outer(FROM_HERE, BlockingType::kMayBlock);
+    ScopedBlockingCallWithBaseSyncPrimitives wait(FROM_HERE,
+                                                  BlockingType::kMayBlock);
+    PlatformThread::Sleep(Duration::FromMilliseconds(1100));
+  }
+  {
+    // Background tasks do not count (when background threads are usable:
+    // here they are not, so this one counts as well).
+    internal::ScopedSetTaskPriorityForCurrentThread background(
+        kLowestTaskPriority);
+    EXPECT_EQ(kLowestTaskPriority, CurrentTaskPriority());
+  }
+  EXPECT_EQ(kHighestTaskPriority, CurrentTaskPriority());
+  EXPECT_FALSE(BackgroundPriorityUsable());
+  JankWindow::MonitorNextJankWindowIfNecessary(At(start, 61));
+  ASSERT_EQ(1u, reports_.size());
+  EXPECT_EQ(1, reports_[0].second);
 }
 
 }  // namespace
