@@ -86,14 +86,20 @@ class FileEnumerator {
   // The error that ended the walk under kStopEnumeration, else kErrorOk.
   File::Error GetError() const { return error_; }
 
- private:
-  bool ShouldSkip(const FilePath& path) const;
-  bool IsPatternMatched(const FilePath& path) const;
-  bool IsTypeMatched(bool is_dir) const;
+  // Whether the entry `name` is left out of the walk: "." always, ".."
+  // unless kIncludeDotDot is set.
+  bool ShouldSkip(const FilePath& name) const;
+
+  // Whether the entry `name` matches the pattern (an empty pattern matches
+  // everything).
+  bool IsPatternMatched(const FilePath& name) const;
 
   // lstat when `show_links`, else stat; a zeroed record on failure.
   static void GetStat(const FilePath& path, bool show_links,
                       stat_wrapper_t* st);
+
+ private:
+  bool IsTypeMatched(bool is_dir) const;
 
   std::vector<FileInfo> directory_entries_;
   size_t current_directory_entry_ = 0;

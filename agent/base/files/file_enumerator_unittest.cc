@@ -223,5 +223,36 @@ TEST_F(FileEnumeratorTest, EmptyDirectory) {
   EXPECT_TRUE(enumerator.Next().empty());
 }
 
+TEST_F(FileEnumeratorTest, EntryFilters) {
+  FileEnumerator plain(root_, false, FileEnumerator::kFiles);
+  EXPECT_TRUE(plain.ShouldSkip(FilePath(".")));
+  EXPECT_TRUE(plain.ShouldSkip(FilePath("..")));
+  EXPECT_FALSE(plain.ShouldSkip(FilePath("a.txt")));
+  EXPECT_TRUE(plain.IsPatternMatched(FilePath("anything")));
+
+  FileEnumerator dot_dot(
+      root_, false, FileEnumerator::kFiles | FileEnumerator::kIncludeDotDot,
+      "*.txt", FileEnumerator::kMatchOnly, FileEnumerator::kIgnoreErrors);
+  EXPECT_TRUE(dot_dot.ShouldSkip(FilePath(".")));
+  EXPECT_FALSE(dot_dot.ShouldSkip(FilePath("..")));
+  EXPECT_TRUE(dot_dot.IsPatternMatched(FilePath("a.txt")));
+  EXPECT_FALSE(dot_dot.IsPatternMatched(FilePath("b.log")));
+}
+
+TEST_F(FileEnumeratorTest, GetStatFollowsLinksUnlessAsked) {
+  const FilePath link = root_.Append("link");
+  ASSERT_EQ(0, symlink(root_.Append("dir1").value().c_str(),
+                       link.value().c_str()));
+  stat_wrapper_t st;
+  FileEnumerator::GetStat(link, false, &st);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  FileEnumerator::GetStat(link, true, &st);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+  FileEnumerator::GetStat(root_.Append("missing"), false, &st);
+  EXPECT_EQ(0u, st.st_mode);
+  EXPECT_EQ(0u, st.st_ino);
+}
+
 }  // namespace
 }  // namespace kelmbase
