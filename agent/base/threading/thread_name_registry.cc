@@ -9,6 +9,8 @@ namespace {
 
 std::string* g_default_name = nullptr;
 
+LazySingleton<ThreadNameRegistry> g_thread_name_registry;
+
 ThreadLocalStorage::Slot& GetThreadNameTLS() {
   static ThreadLocalStorage::Slot* const slot = new ThreadLocalStorage::Slot();
   return *slot;
@@ -22,8 +24,7 @@ ThreadNameRegistry::ThreadNameRegistry() {
 }
 
 ThreadNameRegistry* ThreadNameRegistry::GetInstance() {
-  static ThreadNameRegistry* const instance = new ThreadNameRegistry();
-  return instance;
+  return g_thread_name_registry.Pointer();
 }
 
 const char* ThreadNameRegistry::GetDefaultInternedString() {

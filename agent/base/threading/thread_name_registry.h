@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/base/memory/lazy_singleton.h"
 #include "agent/base/synchronization/lock.h"
 #include "agent/base/threading/platform_thread.h"
 
@@ -49,8 +50,11 @@ class ThreadNameRegistry {
   void RemoveThread(PlatformThreadHandle::Handle handle, PlatformThreadId id);
 
  private:
+  friend class LazySingleton<ThreadNameRegistry>;
+
   ThreadNameRegistry();
-  ~ThreadNameRegistry() = delete;
+  // Never runs: the registry is leaked.
+  ~ThreadNameRegistry() = default;
 
   Lock lock_;
   std::map<std::string, std::string*> name_to_interned_name_;
