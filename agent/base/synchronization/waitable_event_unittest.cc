@@ -217,6 +217,25 @@ TEST(WaitableEventTest, ManySignalersAndWaiters) {
   EXPECT_EQ(kThreads * kPerThread, received.load());
 }
 
+// The waiter may destroy the event as soon as its wait returns, while the
+// signalling thread is still finishing Signal (the address sanitizer
+// reports any use of the freed event).
+TEST(WaitableEventTest, WaiterMayDestroyTheEventRightAfterWaking) {
+  for (int round = 0; round < 2000; ++round) {
+    auto* event = new WaitableEvent(ResetPolicy::kAutomatic,
+                                    InitialState::kNotSignaled);
+    std::atomic<bool> waiting{false};
+    std::thread waiter([&] {
+      waiting = true;
+      event->Wait();
+      delete event;
+    });
+    while (!waiting.load()) std::this_thread::yield();
+    event->Signal();
+    waiter.join();
+  }
+}
+
 class CountingObserver : public internal::BlockingCallObserver {
  public:
   void BlockingStarted(BlockingType) override { ++started; }
