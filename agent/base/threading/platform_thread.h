@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "agent/base/time/time.h"
 
@@ -76,7 +77,7 @@ class PlatformThread {
   static const char* GetName();
   // Names the calling thread in the thread-name registry and, except on the
   // main thread, for the kernel (which keeps the first 15 bytes).
-  static void SetName(const char* name);
+  static void SetName(const std::string& name);
 
   // Starts a joinable thread running `delegate->RunThreadBody()` at
   // `priority`, with `stack_size` bytes of stack (0: the system default).

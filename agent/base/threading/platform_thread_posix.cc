@@ -126,13 +126,13 @@ const char* PlatformThread::GetName() {
   return ThreadNameRegistry::GetInstance()->GetName(CurrentId());
 }
 
-void PlatformThread::SetName(const char* name) {
+void PlatformThread::SetName(const std::string& name) {
   ThreadNameRegistry::GetInstance()->SetNameForCurrentThread(name);
   // The kernel's name of the main thread is the process name that tools
   // show; leave it alone.
   if (CurrentId() == getpid()) return;
   // The kernel keeps the first 15 bytes and the terminating NUL.
-  prctl(PR_SET_NAME, name);
+  prctl(PR_SET_NAME, name.c_str());
 }
 
 bool PlatformThread::CreateWithPriority(size_t stack_size, Delegate* delegate,

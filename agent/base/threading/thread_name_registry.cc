@@ -9,8 +9,6 @@ namespace {
 
 std::string* g_default_name = nullptr;
 
-LazySingleton<ThreadNameRegistry> g_thread_name_registry;
-
 ThreadLocalStorage::Slot& GetThreadNameTLS() {
   static ThreadLocalStorage::Slot* const slot = new ThreadLocalStorage::Slot();
   return *slot;
@@ -24,7 +22,11 @@ ThreadNameRegistry::ThreadNameRegistry() {
 }
 
 ThreadNameRegistry* ThreadNameRegistry::GetInstance() {
-  return g_thread_name_registry.Pointer();
+  // Made once, by whichever thread comes first, and leaked; the threading
+  // layer stays below the lazy-singleton code, which itself sleeps and
+  // yields through it.
+  static ThreadNameRegistry* const instance = new ThreadNameRegistry();
+  return instance;
 }
 
 const char* ThreadNameRegistry::GetDefaultInternedString() {

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "agent/base/memory/lazy_singleton.h"
 #include "agent/base/synchronization/lock.h"
 #include "agent/base/threading/platform_thread.h"
 
@@ -50,8 +49,6 @@ class ThreadNameRegistry {
   void RemoveThread(PlatformThreadHandle::Handle handle, PlatformThreadId id);
 
  private:
-  friend class LazySingleton<ThreadNameRegistry>;
-
   ThreadNameRegistry();
   // Never runs: the registry is leaked.
   ~ThreadNameRegistry() = default;
