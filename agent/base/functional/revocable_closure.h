@@ -2,6 +2,7 @@
 #define AGENT_BASE_FUNCTIONAL_REVOCABLE_CLOSURE_H_
 
 #include "agent/base/functional/callback.h"
+#include "agent/base/functional/callback_internal.h"
 #include "agent/base/memory/weak_ptr.h"
 
 namespace kelmbase {
@@ -32,10 +33,22 @@ class RevocableOneShotClosure {
   // wrapped closure unrun; later forwarders are null.
   void Revoke();
 
- private:
-  // Voids every forwarder, then runs the wrapped closure, leaving the
-  // wrapper empty.
+  // What a forwarder runs: voids every forwarder, then runs the wrapped
+  // closure, leaving the wrapper empty. Does nothing when nothing is
+  // wrapped.
   void RunWrapped();
+
+  // The cancellation query of a forwarder's bound state. kIsCancelled: true
+  // unless the forwarder's weak pointer to the wrapper is valid and not
+  // null. kIsPossiblyValid: the weak pointer's any-sequence validity test.
+  // Any other mode: false.
+  static bool ForwarderIsCancelled(
+      const internal::BoundStateBase* forwarder,
+      internal::BoundStateBase::CancellationQueryMode mode);
+
+ private:
+  // The bound state of a forwarder: a weak pointer to the wrapper.
+  class ForwarderState;
 
   OneShotClosure closure_;
   WeakPtrFactory<RevocableOneShotClosure> weak_factory_{this};

@@ -62,6 +62,22 @@ TEST(RevocableOneShotClosureTest, RevokeCancelsForwarders) {
   EXPECT_TRUE(wrapper.MakeForwarder().is_null());
 }
 
+// Running the wrapper itself counts as the one run: forwarders made before
+// it become no-ops, and a second run finds nothing to run.
+TEST(RevocableOneShotClosureTest, RunWrappedRunsOnceAndCancelsForwarders) {
+  int runs = 0;
+  RevocableOneShotClosure wrapper(Increment(&runs));
+  OneShotClosure forwarder = wrapper.MakeForwarder();
+  wrapper.RunWrapped();
+  EXPECT_EQ(1, runs);
+  EXPECT_TRUE(forwarder.IsCancelled());
+  EXPECT_FALSE(forwarder.IsPossiblyValid());
+  forwarder.Run();
+  wrapper.RunWrapped();
+  EXPECT_EQ(1, runs);
+  EXPECT_TRUE(wrapper.MakeForwarder().is_null());
+}
+
 TEST(RevocableOneShotClosureTest, EmptyWrapperMakesNullForwarders) {
   RevocableOneShotClosure wrapper;
   EXPECT_TRUE(wrapper.MakeForwarder().is_null());
