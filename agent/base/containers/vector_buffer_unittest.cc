@@ -82,7 +82,7 @@ TEST(VectorBufferDeathTest, OverlappingMovesAreFatal) {
   VectorBuffer<int> plain(8);
   EXPECT_DEATH(
       VectorBuffer<int>::MoveRange(&plain[0], &plain[4], &plain[2]),
-      "Check failed: !RangesOverlap\\(from_begin, from_end, to\\)"
+      "Check failed: !RangesOverlap\\(from_begin, from_end, to\\) "
       "from_begin: 0x[0-9a-f]+, from_end: 0x[0-9a-f]+, to: 0x[0-9a-f]+");
   VectorBuffer<std::string> strings(8);
   EXPECT_DEATH(VectorBuffer<std::string>::MoveRange(&strings[2], &strings[4],

@@ -155,7 +155,7 @@ TEST(StringPieceTest, StreamsItsBytes) {
 
 TEST(StringPieceDeathTest, NullPointer) {
   const char* null_text = nullptr;
-  EXPECT_DEATH((void)StringPiece{null_text}, "Check failed: s\n");
+  EXPECT_DEATH((void)StringPiece{null_text}, "Check failed: s \n");
 }
 
 TEST(StringPieceDeathTest, IndexPastTheEnd) {
