@@ -15,24 +15,29 @@ class ThreadWorkCounterPeer {
 
 namespace {
 
+// Each check runs on a fresh thread, whose counter is new.
 TEST(ThreadWorkCounterTest, OneCounterPerThreadStartingAtZero) {
-  ThreadWorkCounter* counter = ThreadWorkCounter::ForCurrentThread();
-  EXPECT_EQ(counter, ThreadWorkCounter::ForCurrentThread());
-  EXPECT_EQ(counter->value(), 0u);
-  counter->Advance();
-  counter->Advance();
-  EXPECT_EQ(counter->value(), 2u);
-
-  ThreadWorkCounter* other_thread_counter = nullptr;
-  uint32_t other_thread_value = 1;
-  std::thread other([&] {
-    other_thread_counter = ThreadWorkCounter::ForCurrentThread();
-    other_thread_value = other_thread_counter->value();
+  ThreadWorkCounter* first_counter = nullptr;
+  uint32_t first_value = 1;
+  uint32_t first_after = 0;
+  std::thread first([&] {
+    first_counter = ThreadWorkCounter::ForCurrentThread();
+    EXPECT_EQ(first_counter, ThreadWorkCounter::ForCurrentThread());
+    first_value = first_counter->value();
+    first_counter->Advance();
+    first_counter->Advance();
+    first_after = first_counter->value();
   });
-  other.join();
-  EXPECT_NE(other_thread_counter, counter);
-  EXPECT_EQ(other_thread_value, 0u);
-  EXPECT_EQ(counter->value(), 2u);
+  first.join();
+  EXPECT_EQ(first_value, 0u);
+  EXPECT_EQ(first_after, 2u);
+
+  uint32_t second_value = 1;
+  std::thread second([&] {
+    second_value = ThreadWorkCounter::ForCurrentThread()->value();
+  });
+  second.join();
+  EXPECT_EQ(second_value, 0u);
 }
 
 TEST(ThreadWorkCounterTest, WrapsToOneNeverZero) {

@@ -106,51 +106,110 @@ TEST(OperationGateTest, EndOfSeveralOperationsAtOnce) {
 }
 
 // A refused TryBegin (after shutdown began) and the End of the last real
-// operation race. Whichever comes last must wake the shutdown; if the
-// refund judged from a stale value, the shutdown would wait for ever.
+// operation race. Whichever comes last must wake the shutdown; a refund
+// that judged from the value seen before its own subtraction would miss the
+// End landing in between, and the shutdown would wait for ever. Each round
+// makes exactly one refused attempt race the End, from threads kept across
+// rounds, with the start of the End swept over a range of small delays.
 TEST(OperationGateTest, RefusedAttemptRacingTheLastEndStillWakesShutdown) {
-  constexpr int kRounds = 300;
-  constexpr int kRefusalsPerBurst = 2000;
-  for (int round = 0; round < kRounds; ++round) {
+#if defined(__SANITIZE_THREAD__)
+  constexpr int kRounds = 1000;  // Each round is far slower here.
+#else
+  constexpr int kRounds = 4000;
+#endif
+
+  struct Round {
     OperationGate gate;
-    gate.StartAccepting();
-    OperationGate::Token held = gate.TryBegin();
-    ASSERT_TRUE(held);
-
-    std::atomic<bool> shutdown_seen{false};
+    OperationGate::Token held;
     WaitableEvent shut_down;
+    std::atomic<bool> shutdown_seen{false};
+    std::atomic<bool> go{false};
+    std::atomic<int> finished{0};
+  };
+  std::atomic<Round*> current{nullptr};
+  std::atomic<int> round_number{-1};
 
-    std::thread shutdown([&] {
-      gate.ShutdownAndWaitForZero();
-      shut_down.Signal();
-    });
-    std::thread refuser([&] {
-      // Wait for the first refusal (shutdown has begun), then keep making
-      // refused attempts while the holder ends its operation.
-      while (gate.TryBegin()) {
-      }
-      shutdown_seen.store(true, std::memory_order_release);
-      for (int i = 0; i < kRefusalsPerBurst; ++i)
-        EXPECT_FALSE(gate.TryBegin());
-    });
-    std::thread holder([&] {
-      while (!shutdown_seen.load(std::memory_order_acquire)) {
-      }
-      held = OperationGate::Token();
-    });
-
-    holder.join();
-    refuser.join();
-    const bool returned = shut_down.TimedWait(Duration::FromSeconds(10));
-    if (!returned) {
-      ADD_FAILURE() << "shutdown never returned in round " << round;
-      // Unstick it so the threads can be joined: one more refusal wakes it.
-      gate.TryBegin();
+  auto spin_delay = [](int n) {
+    std::atomic<int> steps{0};
+    while (steps.fetch_add(1, std::memory_order_relaxed) < n) {
     }
-    shutdown.join();
-    if (!returned)
-      return;
+  };
+  // The round's state, or null when the test stopped early.
+  auto wait_for_round = [&](int round) -> Round* {
+    for (;;) {
+      const int now = round_number.load(std::memory_order_acquire);
+      if (now == round)
+        return current.load(std::memory_order_acquire);
+      if (now >= kRounds)
+        return nullptr;
+      std::this_thread::yield();
+    }
+  };
+
+  std::thread shutdown([&] {
+    for (int r = 0; r < kRounds; ++r) {
+      Round* round = wait_for_round(r);
+      if (round == nullptr)
+        return;
+      round->gate.ShutdownAndWaitForZero();
+      round->shut_down.Signal();
+    }
+  });
+  std::thread refuser([&] {
+    for (int r = 0; r < kRounds; ++r) {
+      Round* round = wait_for_round(r);
+      if (round == nullptr)
+        return;
+      // Tokens taken before the shutdown are simply ended; the first
+      // refusal shows the shutdown has begun.
+      while (round->gate.TryBegin())
+        std::this_thread::yield();
+      round->shutdown_seen.store(true, std::memory_order_release);
+      while (!round->go.load(std::memory_order_acquire)) {
+      }
+      EXPECT_FALSE(round->gate.TryBegin());
+      round->finished.fetch_add(1, std::memory_order_release);
+    }
+  });
+  std::thread holder([&] {
+    for (int r = 0; r < kRounds; ++r) {
+      Round* round = wait_for_round(r);
+      if (round == nullptr)
+        return;
+      while (!round->shutdown_seen.load(std::memory_order_acquire))
+        std::this_thread::yield();
+      round->go.store(true, std::memory_order_release);
+      spin_delay(r % 200);
+      round->held = OperationGate::Token();
+      round->finished.fetch_add(1, std::memory_order_release);
+    }
+  });
+
+  bool all_returned = true;
+  for (int r = 0; r < kRounds && all_returned; ++r) {
+    auto round = std::make_unique<Round>();
+    round->gate.StartAccepting();
+    round->held = round->gate.TryBegin();
+    ASSERT_TRUE(round->held);
+    current.store(round.get(), std::memory_order_release);
+    round_number.store(r, std::memory_order_release);
+
+    while (round->finished.load(std::memory_order_acquire) != 2)
+      std::this_thread::yield();
+    if (!round->shut_down.TimedWait(Duration::FromSeconds(10))) {
+      ADD_FAILURE() << "shutdown never returned in round " << r;
+      all_returned = false;
+      // Unstick it so the threads can be joined: one more refusal wakes a
+      // shutdown that missed its wake-up.
+      round->gate.TryBegin();
+      round->shut_down.Wait();
+    }
   }
+  // Releases the threads if rounds were left out.
+  round_number.store(kRounds, std::memory_order_release);
+  shutdown.join();
+  refuser.join();
+  holder.join();
 }
 
 }  // namespace
