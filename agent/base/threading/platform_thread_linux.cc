@@ -56,13 +56,13 @@ FilePath CgroupDirectoryForPriority(const FilePath& controller_root,
   return FilePath();
 }
 
-// The platform's own answer to whether `priority` may be taken, when it
-// has one.
-bool CanRaiseThreadPriorityToNonNice(ThreadPriority priority, bool* answer) {
+// Whether the platform itself allows `priority`: real-time scheduling is
+// granted by a non-zero RLIMIT_RTPRIO. Without that grant the nice value
+// decides, as for every other priority.
+bool PlatformAllowsPriority(ThreadPriority priority) {
   if (priority != ThreadPriority::kRealtime) return false;
   struct rlimit rlim;
-  *answer = getrlimit(RLIMIT_RTPRIO, &rlim) == 0 && rlim.rlim_cur != 0;
-  return true;
+  return getrlimit(RLIMIT_RTPRIO, &rlim) == 0 && rlim.rlim_cur != 0;
 }
 
 }  // namespace
@@ -100,8 +100,7 @@ void MoveThreadToCgroups(ThreadPriority priority) {
 }  // namespace internal
 
 bool PlatformThread::MayRaisePriority(ThreadPriority priority) {
-  bool answer = false;
-  if (CanRaiseThreadPriorityToNonNice(priority, &answer)) return answer;
+  if (PlatformAllowsPriority(priority)) return true;
   return internal::MayLowerNiceTo(internal::PriorityToNice(priority));
 }
 

@@ -148,6 +148,31 @@ TEST(PlatformThreadTest, PriorityTable) {
   }
 }
 
+// A zero RLIMIT_RTPRIO does not forbid the real-time priority by itself:
+// the nice limit decides then, which the superuser always passes.
+TEST(PlatformThreadTest, RealtimeWithoutRtprioFallsBackToTheNiceLimit) {
+  struct rlimit saved;
+  ASSERT_EQ(0, getrlimit(RLIMIT_RTPRIO, &saved));
+  struct rlimit limit = saved;
+  limit.rlim_cur = 0;
+  ASSERT_EQ(0, setrlimit(RLIMIT_RTPRIO, &limit));
+  const bool without_rtprio =
+      PlatformThread::MayRaisePriority(ThreadPriority::kRealtime);
+  bool with_rtprio = true;
+  if (saved.rlim_max != 0) {
+    limit.rlim_cur = 1;
+    ASSERT_EQ(0, setrlimit(RLIMIT_RTPRIO, &limit));
+    with_rtprio = PlatformThread::MayRaisePriority(ThreadPriority::kRealtime);
+  }
+  ASSERT_EQ(0, setrlimit(RLIMIT_RTPRIO, &saved));
+
+  EXPECT_EQ(internal::MayLowerNiceTo(-10), without_rtprio);
+  if (geteuid() == 0) {
+    EXPECT_TRUE(without_rtprio);
+  }
+  EXPECT_TRUE(with_rtprio);
+}
+
 TEST(PlatformThreadTest, MissingCgroupDirectoriesAreSkipped) {
   struct stat info;
   if (stat("/sys/fs/cgroup/cpuset/ostrel", &info) == 0 ||
