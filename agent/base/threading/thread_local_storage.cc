@@ -15,6 +15,16 @@
 namespace kelmbase {
 
 using internal::PlatformThreadLocalStorage;
+using internal::TlsVectorEntry;
+
+namespace internal {
+
+struct TlsVectorEntry {
+  void* data;
+  uint32_t version;
+};
+
+}  // namespace internal
 
 namespace {
 
@@ -34,10 +44,6 @@ struct TlsMetadata {
   uint32_t version;
 };
 
-struct TlsVectorEntry {
-  void* data;
-  uint32_t version;
-};
 static_assert(sizeof(TlsVectorEntry) * kThreadLocalStorageSize == 4096);
 
 // Destructors run in passes until a pass runs none (a destructor may store
@@ -71,11 +77,9 @@ void SetTlsVectorValue(PlatformThreadLocalStorage::TLSKey key,
                                    static_cast<uintptr_t>(state)));
 }
 
-void DestroyThreadVector(void* value);
+}  // namespace
 
-// Makes the process key when it is missing and gives the calling thread
-// its vector.
-TlsVectorEntry* CreateThreadVector() {
+TlsVectorEntry* ThreadLocalStorage::CreateThreadVector() {
   PlatformThreadLocalStorage::TLSKey key =
       g_native_tls_key.load(std::memory_order_relaxed);
   if (key == PlatformThreadLocalStorage::TLS_KEY_OUT_OF_INDEXES) {
@@ -109,9 +113,7 @@ TlsVectorEntry* CreateThreadVector() {
   return heap_vector;
 }
 
-// The key's destructor, run by the system at thread exit (and again while
-// the key's value is non-null).
-void DestroyThreadVector(void* value) {
+void ThreadLocalStorage::DestroyThreadVector(void* value) {
   const PlatformThreadLocalStorage::TLSKey key =
       g_native_tls_key.load(std::memory_order_relaxed);
   if (reinterpret_cast<uintptr_t>(value) ==
@@ -157,12 +159,11 @@ void DestroyThreadVector(void* value) {
                static_cast<uintptr_t>(TlsVectorState::kDestroyed)));
 }
 
-}  // namespace
-
 namespace internal {
 
 bool PlatformThreadLocalStorage::AllocTLS(TLSKey* key) {
-  return pthread_key_create(key, &DestroyThreadVector) == 0;
+  return pthread_key_create(key, &ThreadLocalStorage::DestroyThreadVector) ==
+         0;
 }
 
 void PlatformThreadLocalStorage::FreeTLS(TLSKey key) {
@@ -186,12 +187,12 @@ Lock* ThreadLocalStorage::GetTableLock() {
 }
 
 ThreadLocalStorage::Slot::Slot(TLSDestructorFunc destructor) {
-  Initialize(destructor);
+  Allocate(destructor);
 }
 
 ThreadLocalStorage::Slot::~Slot() { Free(); }
 
-void ThreadLocalStorage::Slot::Initialize(TLSDestructorFunc destructor) {
+void ThreadLocalStorage::Slot::Allocate(TLSDestructorFunc destructor) {
   const PlatformThreadLocalStorage::TLSKey key =
       g_native_tls_key.load(std::memory_order_relaxed);
   if (key == PlatformThreadLocalStorage::TLS_KEY_OUT_OF_INDEXES ||

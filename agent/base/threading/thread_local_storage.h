@@ -25,6 +25,9 @@ class Lock;
 
 namespace internal {
 
+// One entry of a thread's slot vector (defined with the vector code).
+struct TlsVectorEntry;
+
 // The POSIX thread key underneath.
 class PlatformThreadLocalStorage {
  public:
@@ -81,12 +84,24 @@ class ThreadLocalStorage {
 
     static constexpr int kInvalidSlotValue = -1;
 
-    void Initialize(TLSDestructorFunc destructor);
+    // Takes the first free table entry after the last one handed out.
+    void Allocate(TLSDestructorFunc destructor);
     void Free();
 
     int slot_ = kInvalidSlotValue;
     uint32_t version_ = 0;
   };
+
+ private:
+  friend class internal::PlatformThreadLocalStorage;
+
+  // Makes the process key when it is missing and gives the calling thread
+  // its vector, which it returns. Fatal on a thread that already has one or
+  // whose vector was destroyed.
+  static internal::TlsVectorEntry* CreateThreadVector();
+  // The key's destructor, run by the system at thread exit (and again
+  // while the key's value is non-null): runs the slot destructors.
+  static void DestroyThreadVector(void* value);
 };
 
 }  // namespace kelmbase
