@@ -16,6 +16,11 @@
 #include <iosfwd>
 #include <limits>
 
+// The calendar-conversion lock and the token's text form belong to the
+// same library; one include brings all of it.
+#include "agent/base/time/time_lock.h"
+#include "agent/base/time/token.h"
+
 namespace kelmbase {
 
 class Duration;
