@@ -137,7 +137,7 @@ bool ProxyLocaltimeCall(time_t input, struct tm* output, char* timezone_out,
 
 }  // namespace sandbox
 
-// The system library's names, with its exception specification, so that
+// The system library's names, declared __THROW as its own are, so that
 // the dynamic linker binds every caller in the process to these.
 extern "C" {
 
