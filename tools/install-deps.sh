@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build clang
+  build-essential cmake ninja-build pkg-config
   libabsl-dev android-libboringssl-dev libevent-dev libdouble-conversion-dev
   libgtest-dev libgmock-dev libbenchmark-dev tzdata openssl
 )
