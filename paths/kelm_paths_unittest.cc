@@ -12,6 +12,7 @@
 #include "agent/base/files/file_path.h"
 #include "agent/base/files/file_util.h"
 #include "agent/base/path_service.h"
+#include "agent/base/test/scoped_environment_restorer.h"
 #include "gtest/gtest.h"
 #include "paths/kelm_core_paths.h"
 #include "paths/kelm_paths.h"
@@ -30,11 +31,6 @@ class KelmPathsTest : public testing::Test {
   static constexpr const char* kVariables[] = {"HOME", "TMPDIR"};
 
   void SetUp() override {
-    for (const char* name : kVariables) {
-      const char* value = getenv(name);
-      saved_.push_back(value ? std::optional<std::string>(value)
-                             : std::nullopt);
-    }
     setenv("HOME", "/home/u", 1);
     // A fixed umask, so that what the test makes does not depend on the
     // caller's.
@@ -49,13 +45,6 @@ class KelmPathsTest : public testing::Test {
   void TearDown() override {
     umask(old_umask_);
     ASSERT_EQ(0, chdir(old_cwd_));
-    for (size_t i = 0; i < std::size(kVariables); ++i) {
-      if (saved_[i].has_value()) {
-        setenv(kVariables[i], saved_[i]->c_str(), 1);
-      } else {
-        unsetenv(kVariables[i]);
-      }
-    }
     std::error_code ignored;
     std::filesystem::remove_all(temp_dir_.value(), ignored);
   }
@@ -78,7 +67,7 @@ class KelmPathsTest : public testing::Test {
 
   FilePath temp_dir_;
   char old_cwd_[4096];
-  std::vector<std::optional<std::string>> saved_;
+  kelmbase::test::ScopedEnvironmentRestorer saved_environment_{kVariables};
   mode_t old_umask_ = 0;
 };
 

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -18,6 +17,7 @@
 #include "agent/base/files/file_path.h"
 #include "agent/base/files/file_util.h"
 #include "devtools/build/runtime/get_runfiles_dir.h"
+#include "agent/base/test/scoped_environment_restorer.h"
 #include "gtest/gtest.h"
 
 // The path table lives for the whole process and caches every answer, so
@@ -34,11 +34,6 @@ class PathServiceTest : public testing::Test {
       "XDG_CACHE_HOME", "xdg_config_home", "xdg_cache_home"};
 
   void SetUp() override {
-    for (const char* name : kVariables) {
-      const char* value = getenv(name);
-      saved_.push_back(value ? std::optional<std::string>(value)
-                             : std::nullopt);
-    }
     // A fixed umask, so that what the test makes does not depend on the
     // caller's.
     old_umask_ = umask(022);
@@ -51,20 +46,13 @@ class PathServiceTest : public testing::Test {
   void TearDown() override {
     umask(old_umask_);
     ASSERT_EQ(0, chdir(old_cwd_));
-    for (size_t i = 0; i < std::size(kVariables); ++i) {
-      if (saved_[i].has_value()) {
-        setenv(kVariables[i], saved_[i]->c_str(), 1);
-      } else {
-        unsetenv(kVariables[i]);
-      }
-    }
     std::error_code ignored;
     std::filesystem::remove_all(temp_dir_.value(), ignored);
   }
 
   FilePath temp_dir_;
   char old_cwd_[4096];
-  std::vector<std::optional<std::string>> saved_;
+  kelmbase::test::ScopedEnvironmentRestorer saved_environment_{kVariables};
   mode_t old_umask_ = 0;
 };
 

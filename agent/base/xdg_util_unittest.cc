@@ -6,13 +6,13 @@
 
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <system_error>
 
 #include "agent/base/environment.h"
 #include "agent/base/files/file_path.h"
 #include "agent/base/xdg_user_dir_lookup.h"
+#include "agent/base/test/scoped_environment_restorer.h"
 #include "gtest/gtest.h"
 
 namespace kelmbase {
@@ -27,12 +27,7 @@ class XdgTest : public testing::Test {
       "xdg_config_home", "xdg_cache_home"};
 
   void SetUp() override {
-    for (const char* name : kVariables) {
-      const char* value = getenv(name);
-      saved_.push_back(value ? std::optional<std::string>(value)
-                             : std::nullopt);
-      unsetenv(name);
-    }
+    for (const char* name : kVariables) unsetenv(name);
     // A fixed umask, so that what the test makes does not depend on the
     // caller's.
     old_umask_ = umask(022);
@@ -44,13 +39,6 @@ class XdgTest : public testing::Test {
 
   void TearDown() override {
     umask(old_umask_);
-    for (size_t i = 0; i < std::size(kVariables); ++i) {
-      if (saved_[i].has_value()) {
-        setenv(kVariables[i], saved_[i]->c_str(), 1);
-      } else {
-        unsetenv(kVariables[i]);
-      }
-    }
     std::error_code ignored;
     std::filesystem::remove_all(home_, ignored);
   }
@@ -74,7 +62,7 @@ class XdgTest : public testing::Test {
   }
 
   std::string home_;
-  std::vector<std::optional<std::string>> saved_;
+  kelmbase::test::ScopedEnvironmentRestorer saved_environment_{kVariables};
   mode_t old_umask_ = 0;
 };
 

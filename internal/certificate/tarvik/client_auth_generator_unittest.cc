@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -15,6 +14,7 @@
 #include "agent/base/files/file_enumerator.h"
 #include "agent/base/files/file_path.h"
 #include "agent/base/files/file_util.h"
+#include "agent/base/test/scoped_environment_restorer.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "internal/sdk/kelm_core/auth/kelm_auth_c_api.h"
@@ -55,12 +55,7 @@ class ClientAuthGeneratorTest : public testing::Test {
     char dir[] = "/tmp/tarvik_test.XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     home_ = dir;
-    for (const char* name : kSavedVariables) {
-      const char* value = getenv(name);
-      saved_.push_back(value ? std::optional<std::string>(value)
-                             : std::nullopt);
-      unsetenv(name);
-    }
+    for (const char* name : kSavedVariables) unsetenv(name);
     setenv("HOME", home_.c_str(), 1);
     old_umask_ = umask(033);
     // As main does; the path table then answers from this HOME.
@@ -69,13 +64,6 @@ class ClientAuthGeneratorTest : public testing::Test {
 
   void TearDown() override {
     umask(old_umask_);
-    for (size_t i = 0; i < std::size(kSavedVariables); ++i) {
-      if (saved_[i]) {
-        setenv(kSavedVariables[i], saved_[i]->c_str(), 1);
-      } else {
-        unsetenv(kSavedVariables[i]);
-      }
-    }
     kelmbase::DoDeleteFile(kelmbase::FilePath(home_), /*recursive=*/true);
   }
 
@@ -97,7 +85,8 @@ class ClientAuthGeneratorTest : public testing::Test {
       "KELM_AUTH_DEV_SIGN",
   };
   std::string home_;
-  std::vector<std::optional<std::string>> saved_;
+  kelmbase::test::ScopedEnvironmentRestorer saved_environment_{
+      kSavedVariables};
   mode_t old_umask_ = 0;
 };
 
