@@ -17,16 +17,18 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "agent/base/test/scoped_environment_restorer.h"
 #include "gtest/gtest.h"
 #include "internal/sdk/kelm_core/auth/kelm_auth_c_api.h"
 
 namespace {
+
+using kelmbase::test::ScopedEnvironmentVariable;
 
 constexpr char kPlaceholder[] = "AA:BB:CC:DD:EE:FF";
 constexpr char kSsid[] = "DA:4E:71:5A:0B:FF";
@@ -63,26 +65,6 @@ KelmAuthInputVec Input(const std::string& s) {
   return KelmAuthInputVec{reinterpret_cast<const uint8_t*>(s.data()),
                           s.size()};
 }
-
-// Sets an environment variable for one scope and restores the old state.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -447,7 +429,7 @@ TEST_F(KelmCoreAuthDevTest, ModelChainControls) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
-    ScopedEnv env("KELM_AUTH_DEV_MODEL_CHAIN", c.value);
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_MODEL_CHAIN", c.value);
     Output chain;
     EXPECT_EQ(KelmAuth_GetModelCertChain(&chain.vec), c.result);
     EXPECT_EQ(chain.empty(), c.empty);
@@ -460,7 +442,7 @@ TEST_F(KelmCoreAuthDevTest, ModelChainControls) {
 }
 
 TEST_F(KelmCoreAuthDevTest, ModelChainWithKeyHasANonCertificateEntry) {
-  ScopedEnv env("KELM_AUTH_DEV_MODEL_CHAIN", "with_key");
+  ScopedEnvironmentVariable env("KELM_AUTH_DEV_MODEL_CHAIN", "with_key");
   const std::string pem = ModelChain();
   bssl::UniquePtr<BIO> bio(BIO_new_mem_buf(pem.data(), pem.size()));
   bssl::UniquePtr<STACK_OF(X509_INFO)> infos(
@@ -476,19 +458,19 @@ TEST_F(KelmCoreAuthDevTest, ModelChainWithKeyHasANonCertificateEntry) {
 TEST_F(KelmCoreAuthDevTest, GenerateControls) {
   const std::string template_der = TemplateDer();
   {
-    ScopedEnv env("KELM_AUTH_DEV_GENERATE", "fail");
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_GENERATE", "fail");
     const Generated out = Generate(kSsid, template_der);
     EXPECT_FALSE(out.ok);
     EXPECT_TRUE(out.key.empty() && out.cert.empty());
   }
   {
-    ScopedEnv env("KELM_AUTH_DEV_GENERATE", "empty");
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_GENERATE", "empty");
     const Generated out = Generate(kSsid, template_der);
     EXPECT_TRUE(out.ok);
     EXPECT_TRUE(out.key.empty() && out.cert.empty());
   }
   {
-    ScopedEnv env("KELM_AUTH_DEV_GENERATE", "key_only");
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_GENERATE", "key_only");
     const Generated out = Generate(kSsid, template_der);
     EXPECT_TRUE(out.ok);
     EXPECT_TRUE(out.cert.empty());
@@ -496,7 +478,7 @@ TEST_F(KelmCoreAuthDevTest, GenerateControls) {
     EXPECT_TRUE(Sign(out.key, DigestInfoSha256("TEST")).ok);
   }
   {
-    ScopedEnv env("KELM_AUTH_DEV_GENERATE", "garbage_cert");
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_GENERATE", "garbage_cert");
     const Generated out = Generate(kSsid, template_der);
     EXPECT_TRUE(out.ok);
     EXPECT_FALSE(out.key.empty());
@@ -504,7 +486,7 @@ TEST_F(KelmCoreAuthDevTest, GenerateControls) {
     EXPECT_FALSE(ParseDer(out.cert));
   }
   {
-    ScopedEnv env("KELM_AUTH_DEV_GENERATE", "bogus");
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_GENERATE", "bogus");
     EXPECT_FALSE(Generate(kSsid, template_der).ok);
   }
 }
@@ -514,26 +496,26 @@ TEST_F(KelmCoreAuthDevTest, SignControls) {
   ASSERT_TRUE(cert);
   const std::string input = DigestInfoSha256("TEST");
   {
-    ScopedEnv env("KELM_AUTH_DEV_SIGN", "fail");
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_SIGN", "fail");
     const Signed out = Sign(device_->key, input);
     EXPECT_FALSE(out.ok);
     EXPECT_TRUE(out.signature.empty());
   }
   {
-    ScopedEnv env("KELM_AUTH_DEV_SIGN", "empty");
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_SIGN", "empty");
     const Signed out = Sign(device_->key, input);
     EXPECT_TRUE(out.ok);
     EXPECT_TRUE(out.signature.empty());
   }
   {
-    ScopedEnv env("KELM_AUTH_DEV_SIGN", "corrupt");
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_SIGN", "corrupt");
     const Signed out = Sign(device_->key, input);
     EXPECT_TRUE(out.ok);
     EXPECT_EQ(out.signature.size(), 256u);
     EXPECT_FALSE(VerifySha256(cert.get(), "TEST", out.signature));
   }
   {
-    ScopedEnv env("KELM_AUTH_DEV_SIGN", "bogus");
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_SIGN", "bogus");
     EXPECT_FALSE(Sign(device_->key, input).ok);
   }
 }
@@ -544,11 +526,11 @@ TEST_F(KelmCoreAuthDevTest, CallLogCountsEveryCall) {
   ASSERT_GE(fd, 0);
   close(fd);
   {
-    ScopedEnv env("KELM_AUTH_DEV_CALL_LOG", path);
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_CALL_LOG", path);
     ModelChain();
     Sign(device_->key, DigestInfoSha256("a"));
     {
-      ScopedEnv fail("KELM_AUTH_DEV_SIGN", "fail");
+      ScopedEnvironmentVariable fail("KELM_AUTH_DEV_SIGN", "fail");
       Sign(device_->key, DigestInfoSha256("b"));
     }
     Sign("not a key", DigestInfoSha256("c"));

@@ -13,36 +13,13 @@
 
 #include "agent/base/files/file.h"
 #include "agent/base/files/file_path.h"
+#include "agent/base/test/scoped_environment_restorer.h"
 #include "gtest/gtest.h"
 
 namespace kelmbase {
 namespace {
 
-// Sets (or, given nullopt, unsets) an environment variable for one scope.
-class ScopedEnvVar {
- public:
-  ScopedEnvVar(const char* name, std::optional<std::string> value)
-      : name_(name) {
-    const char* old = getenv(name);
-    if (old != nullptr) old_value_ = old;
-    if (value.has_value()) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnvVar() {
-    if (old_value_.has_value()) {
-      setenv(name_, old_value_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_value_;
-};
+using kelmbase::test::ScopedEnvironmentVariable;
 
 class ScopedUmask {
  public:
@@ -432,37 +409,37 @@ TEST_F(FileUtilTest, GetCurrentDirectoryFollowsChdir) {
 TEST(FileUtilEnvTest, GetTempDir) {
   FilePath path;
   {
-    ScopedEnvVar tmpdir("TMPDIR", "/var/scratch/");
+    ScopedEnvironmentVariable tmpdir("TMPDIR", "/var/scratch/");
     EXPECT_TRUE(GetTempDir(&path));
     EXPECT_EQ(FilePath("/var/scratch/"), path);
   }
   {
-    ScopedEnvVar tmpdir("TMPDIR", "");
+    ScopedEnvironmentVariable tmpdir("TMPDIR", "");
     path = FilePath("x");
     EXPECT_TRUE(GetTempDir(&path));
     EXPECT_EQ(FilePath(), path);
   }
   {
-    ScopedEnvVar tmpdir("TMPDIR", std::nullopt);
+    ScopedEnvironmentVariable tmpdir("TMPDIR", std::nullopt);
     EXPECT_TRUE(GetTempDir(&path));
     EXPECT_EQ(FilePath("/tmp"), path);
   }
 }
 
 TEST(FileUtilEnvTest, GetHomeDir) {
-  ScopedEnvVar tmpdir("TMPDIR", "/scratch");
+  ScopedEnvironmentVariable tmpdir("TMPDIR", "/scratch");
   {
-    ScopedEnvVar home("HOME", "/home/u");
+    ScopedEnvironmentVariable home("HOME", "/home/u");
     EXPECT_EQ(FilePath("/home/u"), GetHomeDir());
   }
   {
-    ScopedEnvVar home("HOME", "");
+    ScopedEnvironmentVariable home("HOME", "");
     EXPECT_EQ(FilePath("/scratch"), GetHomeDir());
   }
   {
-    ScopedEnvVar home("HOME", std::nullopt);
+    ScopedEnvironmentVariable home("HOME", std::nullopt);
     EXPECT_EQ(FilePath("/scratch"), GetHomeDir());
-    ScopedEnvVar no_tmpdir("TMPDIR", std::nullopt);
+    ScopedEnvironmentVariable no_tmpdir("TMPDIR", std::nullopt);
     EXPECT_EQ(FilePath("/tmp"), GetHomeDir());
   }
 }

@@ -49,6 +49,27 @@ class ScopedEnvironmentRestorer {
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
+// Sets one environment variable (or unsets it, given nullopt) for its scope,
+// then restores what was there.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const char* name,
+                            const std::optional<std::string>& value)
+      : restorer_({name}) {
+    if (value.has_value()) {
+      setenv(name, value->c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) =
+      delete;
+
+ private:
+  ScopedEnvironmentRestorer restorer_;
+};
+
 }  // namespace test
 }  // namespace kelmbase
 

@@ -20,32 +20,15 @@
 #include <string>
 #include <vector>
 
+#include "agent/base/test/scoped_environment_restorer.h"
 #include "gtest/gtest.h"
 
 namespace kelm_auth {
 namespace {
 
+using kelmbase::test::ScopedEnvironmentVariable;
+
 constexpr char kSsid[] = "DA:4E:71:7C:3D:0A";
-
-// Sets an environment variable for one scope and restores the old state.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // Counts the platform library's calls through its call log.
 class CallCounter {
@@ -78,7 +61,7 @@ class CallCounter {
 
  private:
   std::string path_;
-  std::optional<ScopedEnv> env_;
+  std::optional<ScopedEnvironmentVariable> env_;
   std::map<std::string, int> seen_;
 };
 
@@ -167,7 +150,7 @@ TEST_F(KelmAuthTest, GetModelCertChainReturnsThePemChain) {
 }
 
 TEST_F(KelmAuthTest, GetModelCertChainFailureKeepsTheString) {
-  ScopedEnv env("KELM_AUTH_DEV_MODEL_CHAIN", "fail");
+  ScopedEnvironmentVariable env("KELM_AUTH_DEV_MODEL_CHAIN", "fail");
   std::string chain = "old";
   testing::internal::CaptureStderr();
   EXPECT_FALSE(GetModelCertChain(&chain));
@@ -181,7 +164,7 @@ TEST_F(KelmAuthTest, GetModelCertChainFailureKeepsTheString) {
 }
 
 TEST_F(KelmAuthTest, GetModelCertChainEmptyFailsWithoutRecord) {
-  ScopedEnv env("KELM_AUTH_DEV_MODEL_CHAIN", "empty");
+  ScopedEnvironmentVariable env("KELM_AUTH_DEV_MODEL_CHAIN", "empty");
   std::string chain = "old";
   testing::internal::CaptureStderr();
   EXPECT_FALSE(GetModelCertChain(&chain));
@@ -216,7 +199,7 @@ TEST_F(KelmAuthTest, GenerateFailures) {
   const std::string template_der = Template();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.control);
-    ScopedEnv env("KELM_AUTH_DEV_GENERATE", c.control);
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_GENERATE", c.control);
     std::string key = "old key";
     std::string cert = template_der;
     testing::internal::CaptureStderr();
@@ -256,7 +239,7 @@ TEST_F(KelmAuthTest, SecondSignatureComesFromTheCache) {
   EXPECT_EQ(calls.Take("KelmAuth_SignHash"), 0);
   EXPECT_EQ(second, first);
   // Even a library that would now fail is not asked.
-  ScopedEnv env("KELM_AUTH_DEV_SIGN", "fail");
+  ScopedEnvironmentVariable env("KELM_AUTH_DEV_SIGN", "fail");
   std::string third;
   EXPECT_TRUE(SignHash(device.key, input, &third));
   EXPECT_EQ(third, first);
@@ -312,7 +295,7 @@ TEST_F(KelmAuthTest, SignHashFailureIsLoggedAndNotCached) {
   const std::string input = Input("");
   std::string signature = "old";
   {
-    ScopedEnv env("KELM_AUTH_DEV_SIGN", "fail");
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_SIGN", "fail");
     testing::internal::CaptureStderr();
     EXPECT_FALSE(SignHash(device.key, input, &signature));
     const std::string err = testing::internal::GetCapturedStderr();
@@ -331,7 +314,7 @@ TEST_F(KelmAuthTest, EmptySignatureFailsWithoutRecordAndIsNotCached) {
   const std::string input = Input("");
   std::string signature;
   {
-    ScopedEnv env("KELM_AUTH_DEV_SIGN", "empty");
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_SIGN", "empty");
     testing::internal::CaptureStderr();
     EXPECT_FALSE(SignHash(device.key, input, &signature));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
