@@ -165,14 +165,5 @@ TEST(FdOwnershipDeathTest, DescriptorsOutsideTheTableAreNeverChecked) {
       testing::ExitedWithCode(0), "");
 }
 
-TEST(FdOwnershipDeathTest, ResetToTheHeldDescriptorAbortsWithoutEnforcement) {
-  EXPECT_DEATH(
-      {
-        ScopedFD fd(OpenDevNull());
-        fd.reset(fd.get());
-      },
-      "");
-}
-
 }  // namespace
 }  // namespace kelmbase
