@@ -13,13 +13,13 @@ namespace kelmbase {
 namespace debug {
 namespace {
 
-// Enough for every name in the system libraries (the deepest need well under
-// a hundred levels) while keeping the stack use of a crafted name to a few
-// tens of kilobytes.
-constexpr int kMaxDepth = 256;
-// Backtracking can make a crafted name exponentially costly; real names need
-// a few thousand steps at most.
-constexpr int kMaxSteps = 1 << 17;
+// The deepest name in our binaries and the C++ runtime needs 42 levels and
+// the costliest about 1,200 steps. The limits leave room for names three
+// times as deep and fifty times as costly, while a crafted name stays within
+// a few kilobytes of a signal handler's stack (about 100 bytes a level) and
+// a bounded time, however much backtracking it provokes.
+constexpr int kMaxDepth = 128;
+constexpr int kMaxSteps = 1 << 16;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsLower(char c) { return c >= 'a' && c <= 'z'; }
@@ -199,6 +199,9 @@ class Demangler {
   bool ParseQualifiedType();
   bool ParseBuiltinType();
   bool ParseFunctionType();
+  bool ParseWrittenFunctionType(const char* declarator, const char* class_type);
+  bool FunctionTypeAhead() const;
+  bool WriteTypeAt(const char* mangled_type);
   bool ParseExceptionSpec();
   bool ParseBareFunctionType();
   bool ParseClassEnumType();
@@ -671,6 +674,13 @@ bool Demangler::ParseType() {
   };
   for (const auto& modifier : kModifiers) {
     if (ParseChar(modifier.code)) {
+      // A written pointer or reference to a function: "void (*)()".
+      if (state_.append && modifier.code != 'C' && modifier.code != 'G' &&
+          FunctionTypeAhead()) {
+        if (ParseWrittenFunctionType(modifier.suffix, nullptr)) return true;
+        state_ = copy;
+        return false;
+      }
       if (ParseType()) {
         Append(modifier.suffix);
         return true;
@@ -775,11 +785,15 @@ bool Demangler::ParseBuiltinType() {
 
 // <function-type> ::= [<CV-qualifiers>] [<exception-spec>] [Dx] F [Y]
 //                     <bare-function-type> [<ref-qualifier>] E
+// Written (as the target of a conversion operator or the entity of a
+// special name) it reads "<return type> ()".
 bool Demangler::ParseFunctionType() {
   Step step(this);
   if (step.Stop()) return false;
+  if (state_.append) {
+    return FunctionTypeAhead() && ParseWrittenFunctionType(nullptr, nullptr);
+  }
   const ParseState copy = state_;
-  const bool old_append = SetAppend(false);
   ParseCVQualifiers(nullptr);
   ParseExceptionSpec();
   ParseTwoChars("Dx");
@@ -792,10 +806,82 @@ bool Demangler::ParseFunctionType() {
     ParseRefQualifier();
     ok = ParseChar('E');
   }
-  SetAppend(old_append);
   if (ok) return true;
   state_ = copy;
   return false;
+}
+
+// Whether a function type starts here: qualifiers and exception
+// specifications may come before its F.
+bool Demangler::FunctionTypeAhead() const {
+  const char* p = state_.in;
+  while (*p == 'r' || *p == 'V' || *p == 'K') ++p;
+  return *p == 'F' || (p[0] == 'D' && (p[1] == 'o' || p[1] == 'O' ||
+                                       p[1] == 'w' || p[1] == 'x'));
+}
+
+// Writes the type mangled at `mangled_type` again, leaving the input where
+// it is; the declarator of a pointer to member names its class after the
+// member's return type although the mangling gives the class first.
+bool Demangler::WriteTypeAt(const char* mangled_type) {
+  const char* const resume = state_.in;
+  state_.in = mangled_type;
+  const bool ok = ParseType();
+  state_.in = resume;
+  return ok;
+}
+
+// A function type with its return type written, then the declarator in
+// parentheses ("*", "&", "&&", or `class_type`'s name and "::*"), then the
+// parameter list as "()": "void (Foo::*)()".
+bool Demangler::ParseWrittenFunctionType(const char* declarator,
+                                         const char* class_type) {
+  Step step(this);
+  if (step.Stop()) return false;
+  const ParseState copy = state_;
+  int qualifiers = 0;
+  ParseCVQualifiers(&qualifiers);
+  const bool old_append = SetAppend(false);
+  ParseExceptionSpec();
+  ParseTwoChars("Dx");
+  SetAppend(old_append);
+  if (!ParseChar('F')) {
+    state_ = copy;
+    return false;
+  }
+  ParseChar('Y');
+  if (!ParseType()) {
+    state_ = copy;
+    return false;
+  }
+  if (declarator != nullptr || class_type != nullptr) {
+    Append(" (");
+    if (class_type != nullptr) {
+      if (!WriteTypeAt(class_type)) {
+        state_ = copy;
+        return false;
+      }
+      Append("::*");
+    } else {
+      Append(declarator);
+    }
+    Append(")");
+  } else {
+    Append(" ");
+  }
+  SetAppend(false);
+  while (ParseType()) {
+  }
+  SetAppend(old_append);
+  Append("()");
+  ParseRefQualifier();
+  if (!ParseChar('E')) {
+    state_ = copy;
+    return false;
+  }
+  if (qualifiers & 4) Append(" const");
+  if (qualifiers & 2) Append(" volatile");
+  return true;
 }
 
 // <exception-spec> ::= Do | DO <expression> E | Dw <type>+ E
@@ -846,29 +932,55 @@ bool Demangler::ParseClassEnumType() {
 }
 
 // <array-type> ::= A [<dimension number> | <expression>] _ <element type>
+// Written: "int [3]".
 bool Demangler::ParseArrayType() {
   Step step(this);
   if (step.Stop()) return false;
   const ParseState copy = state_;
   if (!ParseChar('A')) return false;
+  const char* dimension = state_.in;
+  int dimension_length = 0;
   const bool old_append = SetAppend(false);
-  if (!ParseNonNegativeNumber(nullptr)) ParseExpression();
+  if (ParseNonNegativeNumber(nullptr)) {
+    dimension_length = static_cast<int>(state_.in - dimension);
+  } else {
+    ParseExpression();
+  }
   SetAppend(old_append);
-  if (ParseChar('_') && ParseType()) return true;
+  if (ParseChar('_') && ParseType()) {
+    Append(" [");
+    Append(dimension, dimension_length);
+    Append("]");
+    return true;
+  }
   state_ = copy;
   return false;
 }
 
 // <pointer-to-member-type> ::= M <class type> <member type>
+// Written: "int Foo::*", "void (Foo::*)()".
 bool Demangler::ParsePointerToMemberType() {
   Step step(this);
   if (step.Stop()) return false;
   const ParseState copy = state_;
   if (!ParseChar('M')) return false;
+  const char* const class_type = state_.in;
   const bool old_append = SetAppend(false);
-  const bool ok = ParseType() && ParseType();
+  const bool class_ok = ParseType();
   SetAppend(old_append);
-  if (ok) return true;
+  if (class_ok) {
+    if (!state_.append) {
+      if (ParseType()) return true;
+    } else if (FunctionTypeAhead()) {
+      if (ParseWrittenFunctionType(nullptr, class_type)) return true;
+    } else if (ParseType()) {
+      Append(" ");
+      if (WriteTypeAt(class_type)) {
+        Append("::*");
+        return true;
+      }
+    }
+  }
   state_ = copy;
   return false;
 }

@@ -181,7 +181,15 @@ std::string CollapseGroups(const std::string& s) {
       const size_t end = SkipGroup(s, i);
       if (end == std::string::npos) return s;
       if (s[i] == '<' && !out.empty() && out.back() == '<') out += ' ';
-      out += s[i] == '<' ? "<>" : "()";
+      const std::string inner = s.substr(i + 1, end - i - 2);
+      if (s[i] == '(' && !out.empty() && out.back() == ' ' &&
+          end < s.size() && s[end] == '(' && !inner.empty() &&
+          (inner.back() == '*' || inner.back() == '&')) {
+        // The declarator of a pointer to function: "void (*)(int)".
+        out += "(" + CollapseGroups(inner) + ")";
+      } else {
+        out += s[i] == '<' ? "<>" : "()";
+      }
       i = end;
       continue;
     }
@@ -425,12 +433,6 @@ TEST(DemangleAgreementTest, AgreesWithCxxFilt) {
     } else if (ok && ours.find('?') != std::string::npos &&
                MatchesWithPlaceholders(ours.c_str(), expected.c_str())) {
       ++explained["back-reference or template parameter written as ?"];
-    } else if (names[i].find("cvM") != std::string::npos && ok &&
-               ours.find("operator ()") != std::string::npos) {
-      // A conversion to a pointer to member function: the target's
-      // function type is parsed but, like every parameter list, its
-      // declarator and parameters are not written.
-      ++explained["conversion to a pointer-to-member-function type"];
     } else {
       unexplained.push_back(names[i] + "\n   ours:     " + ours +
                             "\n   expected: " + expected +
