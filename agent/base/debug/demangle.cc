@@ -197,6 +197,7 @@ class Demangler {
   bool ParseRefQualifier();
   bool ParseType();
   bool ParseQualifiedType();
+  bool ParseModifiedType();
   bool ParseBuiltinType();
   bool ParseFunctionType();
   bool ParseWrittenFunctionType(const char* declarator, const char* class_type);
@@ -208,7 +209,6 @@ class Demangler {
   bool ParseArrayType();
   bool ParsePointerToMemberType();
   bool ParseTemplateParam();
-  bool ParseTemplateTemplateParam();
   bool ParseTemplateArgs();
   bool ParseTemplateArg();
   bool ParseDecltype();
@@ -410,12 +410,20 @@ bool Demangler::ParsePrefixComponents() {
 bool Demangler::ParseUnqualifiedName() {
   Step step(this);
   if (step.Stop()) return false;
-  if (ParseOperatorName() || ParseCtorDtorName() || ParseSourceName() ||
-      ParseLocalSourceName()) {
-    ParseAbiTags();
-    return true;
+  const char c = state_.in[0];
+  bool ok = false;
+  if (IsDigit(c)) {
+    ok = ParseSourceName();
+  } else if (c == 'C' || c == 'D') {
+    ok = ParseCtorDtorName();
+  } else if (c == 'L') {
+    ok = ParseLocalSourceName();
+  } else if (IsLower(c)) {
+    ok = ParseOperatorName();
   }
-  return false;
+  if (!ok) return false;
+  if (state_.in[0] == 'B') ParseAbiTags();
+  return true;
 }
 
 // <source-name> ::= <positive length number> <identifier>
@@ -662,9 +670,73 @@ bool Demangler::ParseType() {
   Step step(this);
   if (step.Stop()) return false;
   const ParseState copy = state_;
-  if (ParseQualifiedType()) return true;
-  state_ = copy;
+  // The first character decides which alternatives can apply; trying only
+  // those keeps the common case cheap.
+  const char c = state_.in[0];
+  switch (c) {
+    case 'r':
+    case 'V':
+    case 'K':
+    case 'U':
+      if (ParseQualifiedType()) return true;
+      state_ = copy;
+      return ParseFunctionType();
+    case 'P':
+    case 'R':
+    case 'O':
+    case 'C':
+    case 'G':
+      return ParseModifiedType();
+    case 'F':
+      return ParseFunctionType();
+    case 'A':
+      return ParseArrayType();
+    case 'M':
+      return ParsePointerToMemberType();
+    case 'T':
+      if (state_.in[1] == 's' || state_.in[1] == 'u' || state_.in[1] == 'e') {
+        return ParseClassEnumType();
+      }
+      // A template parameter, or a template template parameter with its
+      // arguments.
+      if (!ParseTemplateParam()) return false;
+      ParseTemplateArgs();
+      return true;
+    case 'S':
+      if (state_.in[1] == 't') return ParseClassEnumType();
+      // A substitution, or a substituted template with its arguments.
+      if (!ParseSubstitution()) return false;
+      ParseTemplateArgs();
+      return true;
+    case 'D':
+      switch (state_.in[1]) {
+        case 'p':  // A pack expansion.
+          state_.in += 2;
+          if (ParseType()) return true;
+          state_ = copy;
+          return false;
+        case 't':
+        case 'T':
+          return ParseDecltype();
+        case 'o':
+        case 'O':
+        case 'w':
+        case 'x':
+          return ParseFunctionType();
+        default:
+          return ParseBuiltinType();
+      }
+    case 'N':
+    case 'Z':
+      return ParseClassEnumType();
+    default:
+      if (IsDigit(c)) return ParseClassEnumType();
+      return ParseBuiltinType();
+  }
+}
 
+// P, R, O, C or G and the type they modify.
+bool Demangler::ParseModifiedType() {
   static const struct {
     char code;
     const char* suffix;
@@ -672,39 +744,23 @@ bool Demangler::ParseType() {
       {'P', "*"}, {'R', "&"}, {'O', "&&"}, {'C', " _Complex"},
       {'G', " _Imaginary"},
   };
+  const ParseState copy = state_;
   for (const auto& modifier : kModifiers) {
-    if (ParseChar(modifier.code)) {
-      // A written pointer or reference to a function: "void (*)()".
-      if (state_.append && modifier.code != 'C' && modifier.code != 'G' &&
-          FunctionTypeAhead()) {
-        if (ParseWrittenFunctionType(modifier.suffix, nullptr)) return true;
-        state_ = copy;
-        return false;
-      }
-      if (ParseType()) {
-        Append(modifier.suffix);
-        return true;
-      }
+    if (!ParseChar(modifier.code)) continue;
+    // A written pointer or reference to a function: "void (*)()".
+    if (state_.append && modifier.code != 'C' && modifier.code != 'G' &&
+        FunctionTypeAhead()) {
+      if (ParseWrittenFunctionType(modifier.suffix, nullptr)) return true;
       state_ = copy;
       return false;
     }
-  }
-  // A pack expansion.
-  if (ParseTwoChars("Dp")) {
-    if (ParseType()) return true;
+    if (ParseType()) {
+      Append(modifier.suffix);
+      return true;
+    }
     state_ = copy;
     return false;
   }
-  if (ParseBuiltinType() || ParseFunctionType() || ParseClassEnumType() ||
-      ParseArrayType() || ParsePointerToMemberType()) {
-    return true;
-  }
-  if (ParseTemplateTemplateParam() && ParseTemplateArgs()) return true;
-  state_ = copy;
-  if (ParseTemplateParam() || ParseDecltype() || ParseSubstitution()) {
-    return true;
-  }
-  state_ = copy;
   return false;
 }
 
@@ -998,10 +1054,6 @@ bool Demangler::ParseTemplateParam() {
   }
   state_ = copy;
   return false;
-}
-
-bool Demangler::ParseTemplateTemplateParam() {
-  return ParseTemplateParam() || ParseSubstitution();
 }
 
 // <template-args> ::= I <template-arg>+ E, written as "<>".
