@@ -173,6 +173,13 @@ TEST(DemangleTest, DepthAndWorkAreBounded) {
   // The same shape, a few levels deep, is a valid name.
   EXPECT_EQ(DemangleToString("_ZZZ1aE1bE1c"), "a::b::c");
 
+  // What the crash printer sees: the name stays as it was.
+  for (const std::string* name : {&deep, &costly}) {
+    std::string text = *name;
+    DemangleInPlace(text.data(), static_cast<int>(text.size()) + 1);
+    EXPECT_EQ(text, *name);
+  }
+
   // A realistic depth still works.
   std::string fine = "_Z1f";
   for (int i = 0; i < 30; ++i) fine += "P";
