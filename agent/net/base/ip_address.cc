@@ -10,7 +10,7 @@ namespace net {
 
 namespace {
 
-constexpr uint8_t kIPv4MappedPrefix[] = {0, 0, 0, 0, 0, 0,
+constexpr uint8_t kIPv4MappedPrefix[] = {0, 0, 0, 0, 0,    0,
                                          0, 0, 0, 0, 0xFF, 0xFF};
 
 }  // namespace

@@ -32,8 +32,8 @@ TEST(IPAddressTest, SizesAndEquality) {
 }
 
 TEST(IPAddressTest, AssignCopiesOnlyTheGivenBytes) {
-  const uint8_t first[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
-                           16};
+  const uint8_t first[] = {1, 2,  3,  4,  5,  6,  7,  8,
+                           9, 10, 11, 12, 13, 14, 15, 16};
   IPAddressBytes bytes(first, 16);
   const uint8_t second[] = {9, 9, 9, 9};
   bytes.Assign(second, 4);
@@ -84,8 +84,8 @@ TEST(IPAddressTest, AddressMatchesPrefix) {
       {"10.1.2.3", "10.1.2.3", 33, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.matches, AddressMatchesPrefix(Ip(c.address), Ip(c.prefix),
-                                              c.bits))
+    EXPECT_EQ(c.matches,
+              AddressMatchesPrefix(Ip(c.address), Ip(c.prefix), c.bits))
         << c.address << " in " << c.prefix << "/" << c.bits;
   }
 }
@@ -100,8 +100,8 @@ TEST(IPAddressTest, PrefixBitsEqualWithinOneByte) {
   const uint8_t a[] = {0xA5};
   const uint8_t b[] = {0xA4};
   for (size_t bits = 0; bits <= 8; ++bits) {
-    EXPECT_EQ(bits < 8, PrefixBitsEqual(IPAddressBytes(a, 1),
-                                        IPAddressBytes(b, 1), bits))
+    EXPECT_EQ(bits < 8,
+              PrefixBitsEqual(IPAddressBytes(a, 1), IPAddressBytes(b, 1), bits))
         << bits;
   }
 }
@@ -112,12 +112,9 @@ TEST(IPAddressTest, CommonPrefixBits) {
     const char* b;
     size_t bits;
   } cases[] = {
-      {"128.0.0.0", "0.0.0.0", 0},
-      {"10.1.2.3", "10.1.2.3", 32},
-      {"10.1.2.3", "10.1.2.2", 31},
-      {"10.1.64.0", "10.1.0.0", 17},
-      {"2001:db8::1", "2001:db8::1", 128},
-      {"2001:db8::1", "2001:db8::", 127},
+      {"128.0.0.0", "0.0.0.0", 0},         {"10.1.2.3", "10.1.2.3", 32},
+      {"10.1.2.3", "10.1.2.2", 31},        {"10.1.64.0", "10.1.0.0", 17},
+      {"2001:db8::1", "2001:db8::1", 128}, {"2001:db8::1", "2001:db8::", 127},
       {"2001:db8::", "a001:db8::", 0},
   };
   for (const Case& c : cases) {
@@ -131,9 +128,14 @@ TEST(IPAddressTest, MaskPrefixBits) {
     const char* mask;
     size_t bits;
   } cases[] = {
-      {"255.255.255.0", 24}, {"0.0.0.0", 0},         {"255.255.255.255", 32},
-      {"255.255.0.255", 16}, {"255.254.0.0", 15},    {"ffff:ffff::", 32},
-      {"::", 0},             {"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", 128},
+      {"255.255.255.0", 24},
+      {"0.0.0.0", 0},
+      {"255.255.255.255", 32},
+      {"255.255.0.255", 16},
+      {"255.254.0.0", 15},
+      {"ffff:ffff::", 32},
+      {"::", 0},
+      {"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", 128},
       {"ffff:fff0::", 28},
   };
   for (const Case& c : cases) {
