@@ -68,7 +68,7 @@ class NameConstraints {
                        CertErrors* errors) const;
 
   // Whether a DNS name is outside every excluded dNSName subtree and, when
-  // dNSName is constrained, inside some permitted one.
+  // there are permitted dNSName subtrees, inside one of them.
   bool IsPermittedDnsName(std::string_view name) const;
 
   // The same for a directory name (the contents of a Name SEQUENCE).
