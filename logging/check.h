@@ -71,11 +71,11 @@ std::string ErrnoSuffix();
 }  // namespace kelm_log
 
 #define CHECK(condition)                                              \
-  while (!(condition)) [[unlikely]]                                   \
+  while (__builtin_expect(!(condition), 0))                           \
   ::kelm_log::LogMessageFatal(__FILE__, __LINE__, #condition).stream()
 
 #define PCHECK(condition)                                             \
-  while (!(condition)) [[unlikely]]                                   \
+  while (__builtin_expect(!(condition), 0))                           \
   ::kelm_log::LogMessageFatal(                                        \
       __FILE__, __LINE__,                                             \
       std::string(#condition) + ::kelm_log::internal::ErrnoSuffix())  \
