@@ -105,8 +105,9 @@ TEST(NormalizeAttributeValueTest, ValuesAndErrors) {
 }
 
 TEST(NormalizeAttributeValueTest, NullErrorListIsAllowed) {
+  const std::string value = "x";
   const X509NameAttribute attribute(TypeCommonNameOid(), der::kTeletexString,
-                                    der::Input(std::string("x")));
+                                    der::Input(value));
   std::string normalized;
   EXPECT_FALSE(NormalizeAttributeValue(attribute, &normalized, nullptr));
 }
