@@ -429,6 +429,76 @@ TEST(NameConstraintsTest, CheckCountLimitWithoutSubjectAltName) {
   EXPECT_EQ(kTooMany, CheckCert(*over_limit.constraints, C("US"), nullptr));
 }
 
+// Extension values written by the openssl command line (req -x509 with
+// -extensions), so that the parsers meet an encoder other than this file's.
+//   subjectAltName: DNS:a.example.com, DNS:*.b.example.com, IP:10.1.2.3,
+//     IP:2001:db8::1, email:someone@example.com, URI:https://example.com/path,
+//     RID:1.2.3.4, dirName:/C=US/O=Example Org/CN=Directory Name,
+//     otherName:UPN;UTF8:user@example.com
+//   nameConstraints: permitted DNS:.example.com, IP:10.0.0.0/255.0.0.0,
+//     IP:2001:db8::/ffff:ffff::, dirName:/C=US/O=Example Org,
+//     email:.example.com; excluded DNS:bad.example.com,
+//     IP:10.99.0.0/255.255.0.0, URI:.bad.example
+constexpr char kOpensslSubjectAltName[] =
+    "3081ce820d612e6578616d706c652e636f6d820f2a2e622e6578616d706c652e"
+    "636f6d87040a010203871020010db80000000000000000000000018113736f6d"
+    "656f6e65406578616d706c652e636f6d861868747470733a2f2f6578616d706c"
+    "652e636f6d2f7061746888032a0304a43e303c310b3009060355040613025553"
+    "31143012060355040a0c0b4578616d706c65204f72673117301506035504030c"
+    "0e4469726563746f7279204e616d65a020060a2b060104018237140203a0120c"
+    "1075736572406578616d706c652e636f6d";
+constexpr char kOpensslNameConstraints[] =
+    "3081aca079300e820c2e6578616d706c652e636f6d300a87080a000000ff0000"
+    "003022872020010db8000000000000000000000000ffffffff00000000000000"
+    "00000000003027a4253023310b30090603550406130255533114301206035504"
+    "0a0c0b4578616d706c65204f7267300e810c2e6578616d706c652e636f6da12f"
+    "3011820f6261642e6578616d706c652e636f6d300a87080a630000ffff000030"
+    "0e860c2e6261642e6578616d706c65";
+
+TEST(NameConstraintsTest, OpensslEncodings) {
+  const std::string san = Hex(kOpensslSubjectAltName);
+  std::unique_ptr<GeneralNames> names = Sans(san);
+  ASSERT_TRUE(names);
+  EXPECT_EQ(GENERAL_NAME_ALL_TYPES & ~GENERAL_NAME_X400_ADDRESS &
+                ~GENERAL_NAME_EDI_PARTY_NAME,
+            names->present_name_types);
+  EXPECT_EQ((std::vector<std::string_view>{"a.example.com", "*.b.example.com"}),
+            names->dns_names);
+  ASSERT_EQ(2u, names->ip_addresses.size());
+  EXPECT_EQ(IPAddress(10, 1, 2, 3), names->ip_addresses[0]);
+  EXPECT_TRUE(names->ip_addresses[1].IsIPv6());
+  ASSERT_EQ(1u, names->directory_names.size());
+  EXPECT_EQ(C("US") + O("Example Org") + Cn("Directory Name"),
+            names->directory_names[0].AsString());
+
+  const std::string value = Hex(kOpensslNameConstraints);
+  ParsedConstraints critical(value, true);
+  ParsedConstraints non_critical(value, false);
+  ASSERT_TRUE(critical.constraints);
+  ASSERT_TRUE(non_critical.constraints);
+  const GeneralNames& permitted = critical.constraints->permitted_subtrees();
+  const GeneralNames& excluded = critical.constraints->excluded_subtrees();
+  EXPECT_EQ((std::vector<std::string_view>{".example.com"}),
+            permitted.dns_names);
+  ASSERT_EQ(2u, permitted.ip_address_ranges.size());
+  EXPECT_EQ(8u, permitted.ip_address_ranges[0].second);
+  EXPECT_EQ(32u, permitted.ip_address_ranges[1].second);
+  ASSERT_EQ(1u, excluded.ip_address_ranges.size());
+  EXPECT_EQ(16u, excluded.ip_address_ranges[0].second);
+  EXPECT_EQ(GENERAL_NAME_DNS_NAME | GENERAL_NAME_IP_ADDRESS |
+                GENERAL_NAME_DIRECTORY_NAME | GENERAL_NAME_RFC822_NAME |
+                GENERAL_NAME_UNIFORM_RESOURCE_IDENTIFIER,
+            critical.constraints->constrained_name_types());
+
+  const std::string subject = C("US") + O("Example Org") + Cn("leaf");
+  // Critical: the email address and the URI cannot be matched.
+  EXPECT_EQ(kNotPermitted, CheckCert(*critical.constraints, subject, &san));
+  // Non-critical: every matchable name lies in the permitted subtrees.
+  EXPECT_EQ("", CheckCert(*non_critical.constraints, subject, &san));
+  EXPECT_EQ(kNotPermitted,
+            CheckCert(*non_critical.constraints, C("US") + O("Other"), &san));
+}
+
 TEST(NameConstraintsTest, NullErrorListIsAllowed) {
   const std::string value = Constraints({Dns("b.c")}, {});
   const std::unique_ptr<NameConstraints> nc =
