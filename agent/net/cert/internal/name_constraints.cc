@@ -15,7 +15,8 @@ namespace net {
 
 namespace {
 
-// More comparisons than this in one certificate check is taken as an attack.
+// More name comparisons than this for one certificate are refused: a
+// hostile certificate could otherwise make verification quadratic.
 constexpr size_t kMaxNameConstraintChecks = 1u << 20;
 
 // The forms a non-critical extension may restrict: those that can be
@@ -46,8 +47,8 @@ std::string_view RemoveTrailingDot(std::string_view s) {
 }
 
 // Reads a GeneralSubtrees value: at least one GeneralSubtree, each a
-// SEQUENCE holding only its base (minimum and maximum are not used in
-// RFC 5280 profiles and are refused).
+// SEQUENCE holding only its base. RFC 5280 fixes minimum at 0, which DER
+// leaves out, and forbids maximum, so anything after the base is refused.
 bool ParseGeneralSubtrees(const der::Input& value, GeneralNames* subtrees,
                           CertErrors* errors) {
   der::Parser parser(value);
