@@ -298,12 +298,15 @@ void SequenceManagerImpl::UnregisterTaskQueueImpl(
   TRACE_EVENT1("sequence_manager", "SequenceManagerImpl::UnregisterTaskQueue",
                "queue_name", task_queue->GetName());
   TaskQueueImpl* const queue = task_queue.get();
-  main_thread_only_.selector.RemoveQueue(queue);
+  // During tear-down a queue may be shut down through its handle after the
+  // manager already unregistered it: then it only waits to be destroyed.
+  const bool registered = !queue->IsUnregistered();
+  if (registered) main_thread_only_.selector.RemoveQueue(queue);
   // Parked first, so that nothing the unregistration runs can find it
   // active.
   main_thread_only_.active_queues.erase(queue);
   main_thread_only_.queues_to_delete[queue] = std::move(task_queue);
-  queue->UnregisterTaskQueue();
+  if (registered) queue->UnregisterTaskQueue();
 }
 
 void SequenceManagerImpl::ShutdownTaskQueueGracefully(

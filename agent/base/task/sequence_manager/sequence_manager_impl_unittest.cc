@@ -539,6 +539,98 @@ TEST_F(SequenceManagerTest, TearDownSurvivesTasksThatPostWhenDestroyed) {
   EXPECT_FALSE(first->task_runner()->PostTask(FROM_HERE, Record(&log_, "x")));
 }
 
+// A task may hold the last reference to its own queue's handle, so that
+// destroying it unregisters or destroys the queue being emptied.
+TEST_F(SequenceManagerTest, TasksMayHoldTheLastReferenceToTheirQueue) {
+  struct Case {
+    const char* name;
+    void (*drop)(SequenceManagerTest* test, TaskQueue* queue);
+  };
+  const Case cases[] = {
+      {"queue shut down",
+       [](SequenceManagerTest*, TaskQueue* queue) {
+         queue->ShutdownTaskQueue();
+       }},
+      {"manager destroyed",
+       [](SequenceManagerTest* test, TaskQueue*) {
+         test->env_.DestroyManager();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    scoped_refptr<TaskQueue> queue = CreateQueue();
+    TaskQueue* raw = queue.get();
+    int destroyed = 0;
+    scoped_refptr<SingleThreadTaskRunner> runner = queue->task_runner();
+    runner->PostTask(FROM_HERE,
+                     BindOneShot([](scoped_refptr<TaskQueue>, Tracked) {},
+                                 std::move(queue), Tracked(&destroyed)));
+    runner->PostDelayedTask(FROM_HERE,
+                            BindOneShot([](Tracked) {}, Tracked(&destroyed)),
+                            Duration::FromMilliseconds(3));
+    c.drop(this, raw);
+    EXPECT_EQ(destroyed, 2);
+    EXPECT_FALSE(runner->PostTask(FROM_HERE, Record(&log_, "late")));
+  }
+}
+
+TEST_F(SequenceManagerTest, ADeferredTaskOfAQueueShutDownWhileNestedIsDropped) {
+  scoped_refptr<TaskQueue> queue = CreateQueue("doomed");
+  scoped_refptr<TaskQueue> other = CreateQueue("other");
+  int destroyed = 0;
+  other->task_runner()->PostTask(
+      FROM_HERE,
+      BindOneShot(
+          [](SequenceManagerTest* test, TaskQueue* queue) {
+            test->controller()->RunNested([test, queue] {
+              test->Run();
+              queue->ShutdownTaskQueue();
+            });
+            test->log_.push_back("outer done");
+          },
+          this, queue.get()));
+  // Posted after the outer task: the nested loop reaches it and defers it.
+  queue->task_runner()->PostNonNestableDelayedTask(
+      FROM_HERE,
+      BindOneShot([](Log* log, Tracked) { log->push_back("deferred ran"); },
+                  &log_, Tracked(&destroyed)),
+      Duration());
+  Run();
+  EXPECT_EQ(log_, Log{"outer done"});
+  EXPECT_EQ(destroyed, 1);
+}
+
+// Shuts a queue down when destroyed, as a task's bound argument may.
+class ShutsDownWhenDestroyed {
+ public:
+  explicit ShutsDownWhenDestroyed(scoped_refptr<TaskQueue> queue)
+      : queue_(std::move(queue)) {}
+  ShutsDownWhenDestroyed(ShutsDownWhenDestroyed&& other) = default;
+  ~ShutsDownWhenDestroyed() {
+    if (queue_) queue_->ShutdownTaskQueue();
+  }
+
+ private:
+  scoped_refptr<TaskQueue> queue_;
+};
+
+TEST_F(SequenceManagerTest, TearDownSurvivesTasksThatShutQueuesDown) {
+  std::vector<scoped_refptr<TaskQueue>> queues;
+  for (int i = 0; i < 4; ++i) queues.push_back(CreateQueue());
+  // Each queue's pending task shuts the next one down as it dies, whichever
+  // order the tear-down takes them in.
+  for (size_t i = 0; i < queues.size(); ++i) {
+    queues[i]->task_runner()->PostTask(
+        FROM_HERE,
+        BindOneShot([](ShutsDownWhenDestroyed) {},
+                    ShutsDownWhenDestroyed(queues[(i + 1) % queues.size()])));
+  }
+  env_.DestroyManager();
+  for (const scoped_refptr<TaskQueue>& queue : queues)
+    EXPECT_FALSE(queue->task_runner()->PostTask(FROM_HERE, Record(&log_, "x")));
+  EXPECT_TRUE(log_.empty());
+}
+
 TEST_F(SequenceManagerTest, DelayedPostsFromAnotherThreadHopThroughTheQueue) {
   scoped_refptr<TaskQueue> queue = CreateQueue();
   scoped_refptr<SingleThreadTaskRunner> runner = queue->task_runner();
