@@ -25,8 +25,7 @@ void PostAndRun(benchmark::State& state, int batch) {
   SequenceManagerForTest env;
   scoped_refptr<TaskQueue> queue =
       env.manager()->CreateTaskQueue(TaskQueue::Spec("bench"));
-  scoped_refptr<kelmbase::SingleThreadTaskRunner> runner =
-      queue->task_runner();
+  scoped_refptr<kelmbase::SingleThreadTaskRunner> runner = queue->task_runner();
   int counter = 0;
   // Warm up: every ring the steady state needs exists afterwards.
   for (int round = 0; round < 4; ++round) {

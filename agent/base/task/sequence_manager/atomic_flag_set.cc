@@ -71,8 +71,7 @@ AtomicFlagSet::AtomicFlagSet(
 
 AtomicFlagSet::~AtomicFlagSet() {
   // Iteratively, so that a long chain does not recurse.
-  while (alloc_list_head_)
-    alloc_list_head_ = std::move(alloc_list_head_->next);
+  while (alloc_list_head_) alloc_list_head_ = std::move(alloc_list_head_->next);
 }
 
 AtomicFlagSet::AtomicFlag AtomicFlagSet::AddFlag(

@@ -17,9 +17,8 @@ namespace {
 class AtomicFlagSetTest : public testing::Test {
  protected:
   AtomicFlagSet::AtomicFlag Add(int id) {
-    return flag_set_.AddFlag(
-        BindRepeatable([](std::vector<int>* ran, int id) { ran->push_back(id); },
-                       &ran_, id));
+    return flag_set_.AddFlag(BindRepeatable(
+        [](std::vector<int>* ran, int id) { ran->push_back(id); }, &ran_, id));
   }
 
   std::vector<int> Run() {

@@ -76,10 +76,9 @@ class DelayedIncomingQueue {
 template <typename RecordFn>
 size_t DelayedIncomingQueue::SweepCancelledTasks(RecordFn&& record) {
   for (const Task& task : heap_) record(task);
-  auto removed_begin =
-      std::stable_partition(heap_.begin(), heap_.end(), [](const Task& task) {
-        return !task.IsCancelledOrEmpty();
-      });
+  auto removed_begin = std::stable_partition(
+      heap_.begin(), heap_.end(),
+      [](const Task& task) { return !task.IsCancelledOrEmpty(); });
   std::vector<Task> removed(std::make_move_iterator(removed_begin),
                             std::make_move_iterator(heap_.end()));
   heap_.erase(removed_begin, heap_.end());

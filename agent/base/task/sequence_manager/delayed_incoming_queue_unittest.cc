@@ -51,7 +51,9 @@ TEST(DelayedIncomingQueueTest, PopsByRunTimeThenSequenceNumber) {
       // must survive their wrap from 0xFFFFFFFF to 0 (and from 2^31 - 1 to
       // -2^31).
       {"across the 32-bit wrap",
-       {{10, 0x100000001}, {10, 0xFFFFFFFE}, {10, 0x100000000},
+       {{10, 0x100000001},
+        {10, 0xFFFFFFFE},
+        {10, 0x100000000},
         {10, 0xFFFFFFFF}},
        {-2, -1, 0, 1}},
       {"across the sign change",
@@ -103,14 +105,13 @@ TEST(DelayedIncomingQueueTest, SweepRemovesCancelledTasksAnywhere) {
     bool high_res;
     Target* target;
   };
-  const Posted posted[] = {{10, true, &cancelled},  {20, false, &alive},
-                           {30, true, &cancelled},  {40, false, &cancelled},
-                           {50, true, &alive},      {60, false, &alive}};
+  const Posted posted[] = {{10, true, &cancelled}, {20, false, &alive},
+                           {30, true, &cancelled}, {40, false, &cancelled},
+                           {50, true, &alive},     {60, false, &alive}};
   EnqueueOrder sequence = 2;
   for (const Posted& p : posted) {
     queue.push(Task(
-        PostedTask(nullptr,
-                   BindOneShot(&Target::Run, p.target->GetWeakPtr()),
+        PostedTask(nullptr, BindOneShot(&Target::Run, p.target->GetWeakPtr()),
                    FROM_HERE),
         At(p.run_ms), sequence++, kNoEnqueueOrder,
         p.high_res ? WakeUpResolution::kHigh : WakeUpResolution::kLow));
@@ -165,16 +166,15 @@ TEST(DelayedIncomingQueueTest, ATaskDestroyedByPopMayPushIntoTheQueue) {
 TEST(DelayedIncomingQueueTest, ATaskDestroyedBySweepMayPushIntoTheQueue) {
   DelayedIncomingQueue queue;
   Target target;
-  queue.push(Task(
-      PostedTask(nullptr,
-                 BindOneShot(&Target::Take, target.GetWeakPtr(),
-                             PushesWhenDestroyed(&queue)),
-                 FROM_HERE),
-      At(10), 2));
   queue.push(Task(PostedTask(nullptr,
-                             BindOneShot(&Target::Run, target.GetWeakPtr()),
+                             BindOneShot(&Target::Take, target.GetWeakPtr(),
+                                         PushesWhenDestroyed(&queue)),
                              FROM_HERE),
-                  At(20), 3));
+                  At(10), 2));
+  queue.push(
+      Task(PostedTask(nullptr, BindOneShot(&Target::Run, target.GetWeakPtr()),
+                      FROM_HERE),
+           At(20), 3));
   queue.push(MakeDelayedTask(30, 4));
   target.Invalidate();
   queue.SweepCancelledTasks([](const Task&) {});
@@ -195,9 +195,8 @@ TEST(DelayedIncomingQueueTest, TaskDumps) {
   EXPECT_FALSE(dump.FindKey("is_high_res")->GetBool());
   EXPECT_FALSE(dump.FindKey("is_cancelled")->GetBool());
   EXPECT_EQ(dump.FindKey("delayed_run_time")->GetDouble(), 0.0);
-  EXPECT_EQ(
-      dump.FindKey("delayed_run_time_milliseconds_from_now")->GetDouble(),
-      0.0);
+  EXPECT_EQ(dump.FindKey("delayed_run_time_milliseconds_from_now")->GetDouble(),
+            0.0);
 
   DelayedIncomingQueue queue;
   queue.push(MakeDelayedTask(1250, 9, /*high_res=*/true));

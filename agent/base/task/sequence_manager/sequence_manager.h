@@ -91,8 +91,7 @@ class SequenceManager {
   virtual void SetWorkBatchSize(int32_t work_batch_size) = 0;
   virtual void SetTimerSlack(int32_t timer_slack) = 0;
   virtual void EnableCrashKeys(const char* async_stack_crash_key) = 0;
-  virtual const MetricRecordingSettings& GetMetricRecordingSettings()
-      const = 0;
+  virtual const MetricRecordingSettings& GetMetricRecordingSettings() const = 0;
   virtual scoped_refptr<TaskQueue> CreateTaskQueue(
       const TaskQueue::Spec& spec) = 0;
   // No task is ready to run now.

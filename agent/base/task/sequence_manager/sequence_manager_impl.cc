@@ -85,8 +85,7 @@ class SequenceManagerImpl::NativeWorkHandleImpl final
  public:
   NativeWorkHandleImpl(SequenceManagerImpl* sequence_manager,
                        TaskQueue::QueuePriority priority)
-      : sequence_manager_(sequence_manager->GetWeakPtr()),
-        priority_(priority) {
+      : sequence_manager_(sequence_manager->GetWeakPtr()), priority_(priority) {
     TRACE_EVENT_NESTABLE_ASYNC_BEGIN1("sequence_manager", "NativeWork", this,
                                       "priority",
                                       TaskQueue::PriorityToString(priority_));
@@ -137,8 +136,7 @@ std::unique_ptr<SequenceManagerImpl> SequenceManagerImpl::CreateUnbound(
       new SequenceManagerImpl(std::move(controller), settings));
 }
 
-// static
-SequenceManagerImpl* SequenceManagerImpl::GetCurrent() {
+SequenceManagerImpl* GetCurrentSequenceManagerImpl() {
   return static_cast<SequenceManagerImpl*>(CurrentManagerSlot().Get());
 }
 
@@ -147,8 +145,8 @@ SequenceManagerImpl::SequenceManagerImpl(
     : associated_thread_(controller->GetAssociatedThread()),
       controller_(std::move(controller)),
       settings_(settings),
-      metric_recording_settings_(
-          InitializeMetricRecordingSettings(settings.randomised_sampling_enabled)),
+      metric_recording_settings_(InitializeMetricRecordingSettings(
+          settings.randomised_sampling_enabled)),
       add_queue_time_to_tasks_(settings.add_queue_time_to_tasks),
       empty_queues_to_reload_(associated_thread_),
       memory_corruption_sentinel_(kSentinel),
@@ -186,7 +184,8 @@ SequenceManagerImpl::~SequenceManagerImpl() {
        main_thread_only_.destruction_observers) {
     observer.WillDestroyCurrentThread();
   }
-  if (controller_->GetBoundMessagePump() && GetCurrent() == this)
+  if (controller_->GetBoundMessagePump() &&
+      GetCurrentSequenceManagerImpl() == this)
     CurrentManagerSlot().Set(nullptr);
   weak_factory_.InvalidateWeakPtrs();
 }
@@ -319,8 +318,8 @@ void SequenceManagerImpl::ShutdownTaskQueueGracefully(
 AtomicFlagSet::AtomicFlag
 SequenceManagerImpl::GetFlagToRequestReloadForEmptyQueue(
     TaskQueueImpl* task_queue) {
-  return empty_queues_to_reload_.AddFlag(
-      BindRepeatable(&TaskQueueImpl::ReloadEmptyImmediateWorkQueue, task_queue));
+  return empty_queues_to_reload_.AddFlag(BindRepeatable(
+      &TaskQueueImpl::ReloadEmptyImmediateWorkQueue, task_queue));
 }
 
 void SequenceManagerImpl::ScheduleWork() { controller_->ScheduleWork(); }
@@ -361,7 +360,8 @@ WeakPtr<SequenceManagerImpl> SequenceManagerImpl::GetWeakPtr() {
 Task* SequenceManagerImpl::SelectNextTask(SelectTaskOption option) {
   Task* task = SelectNextTaskImpl(option);
   if (!task) return nullptr;
-  const ExecutingTask& executing = main_thread_only_.task_execution_stack.back();
+  const ExecutingTask& executing =
+      main_thread_only_.task_execution_stack.back();
   TRACE_EVENT_BEGIN1("sequence_manager",
                      RunTaskTraceNameForPriority(executing.priority),
                      "task_type", executing.task_type);
@@ -389,8 +389,8 @@ Task* SequenceManagerImpl::SelectNextTaskImpl(SelectTaskOption option) {
         "disabled-by-default-sequence_manager.debug", &snapshot_enabled);
     if (snapshot_enabled) {
       TRACE_EVENT_OBJECT_SNAPSHOT_WITH_ID(
-          "disabled-by-default-sequence_manager.debug", "SequenceManager",
-          this, AsValueWithSelectorResult(work_queue, false));
+          "disabled-by-default-sequence_manager.debug", "SequenceManager", this,
+          AsValueWithSelectorResult(work_queue, false));
     }
     if (!work_queue) return nullptr;
     if (work_queue->RemoveAllCanceledTasksFromFront()) continue;
@@ -425,8 +425,7 @@ void SequenceManagerImpl::ReloadEmptyWorkQueues() const {
   empty_queues_to_reload_.RunActiveCallbacks();
 }
 
-void SequenceManagerImpl::MoveReadyDelayedTasksToWorkQueues(
-    LazyNow* lazy_now) {
+void SequenceManagerImpl::MoveReadyDelayedTasksToWorkQueues(LazyNow* lazy_now) {
   TRACE_EVENT0("disabled-by-default-sequence_manager",
                "SequenceManagerImpl::MoveReadyDelayedTasksToWorkQueues");
   for (TimeDomain* time_domain : main_thread_only_.time_domains) {

@@ -46,6 +46,11 @@ StringPiece FormatAsyncStackCrashKey(const void* program_counter,
                                      const void* backtrace_word,
                                      char (&buffer)[64]);
 
+class SequenceManagerImpl;
+
+// The calling thread's sequence manager (one bound with a pump), or null.
+SequenceManagerImpl* GetCurrentSequenceManagerImpl();
+
 // The sequence manager. It owns its thread controller (which owns the
 // pump), its task queues once they are unregistered or handed over for
 // graceful shutdown, the selector and the real time domain.
@@ -64,9 +69,6 @@ class SequenceManagerImpl : public SequenceManager,
   static std::unique_ptr<SequenceManagerImpl> CreateUnbound(
       std::unique_ptr<ThreadController> controller,
       const Settings& settings = Settings());
-
-  // The calling thread's manager (bound with a pump), or null.
-  static SequenceManagerImpl* GetCurrent();
 
   SequenceManagerImpl(const SequenceManagerImpl&) = delete;
   SequenceManagerImpl& operator=(const SequenceManagerImpl&) = delete;

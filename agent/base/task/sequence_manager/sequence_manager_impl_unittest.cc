@@ -8,6 +8,7 @@
 #include "agent/base/functional/bind.h"
 #include "agent/base/json/json_writer.h"
 #include "agent/base/memory/weak_ptr.h"
+#include "agent/base/message_pump/message_pump_default.h"
 #include "agent/base/task/sequence_manager/task_queue_impl.h"
 #include "agent/base/task/sequence_manager/test/sequence_manager_for_test.h"
 #include "agent/base/task/sequence_manager/work_queue.h"
@@ -113,15 +114,15 @@ TEST_F(SequenceManagerTest, ImmediateTasksRunFirstInFirstOut) {
   EXPECT_EQ(log_, (Log{"0", "1", "2", "3", "4"}));
 }
 
-TEST_F(SequenceManagerTest, DelayedTasksRunByRunTimeThenPostingOrderNeverEarly) {
+TEST_F(SequenceManagerTest,
+       DelayedTasksRunByRunTimeThenPostingOrderNeverEarly) {
   scoped_refptr<TaskQueue> queue = CreateQueue();
   const scoped_refptr<SingleThreadTaskRunner>& runner = queue->task_runner();
   struct Post {
     const char* name;
     int64_t delay_ms;
   };
-  const Post posts[] = {{"A", 30}, {"B", 10}, {"C", 20}, {"D", 10},
-                        {"E", -5}};
+  const Post posts[] = {{"A", 30}, {"B", 10}, {"C", 20}, {"D", 10}, {"E", -5}};
   for (const Post& post : posts) {
     runner->PostDelayedTask(FROM_HERE, Record(&log_, post.name),
                             Duration::FromMilliseconds(post.delay_ms));
@@ -265,8 +266,9 @@ TEST_F(SequenceManagerTest, DelayTillNextTask) {
   queue->task_runner()->PostTask(FROM_HERE, Record(&log_, "i"));
   LazyNow now(clock());
   EXPECT_EQ(manager()->DelayTillNextTask(&now), Duration());
-  EXPECT_EQ(manager()->DelayTillNextTask(&now, SelectTaskOption::kSkipDelayedTask),
-            Duration());
+  EXPECT_EQ(
+      manager()->DelayTillNextTask(&now, SelectTaskOption::kSkipDelayedTask),
+      Duration());
 }
 
 TEST_F(SequenceManagerTest, ShutdownDropsPendingTasksAndRefusesLaterPosts) {
@@ -326,7 +328,8 @@ TEST_F(SequenceManagerTest, ADroppedHandleLetsTheQueueFinishItsTasks) {
   // Found empty after the last task: unregistered and destroyed.
   EXPECT_FALSE(runner->PostTask(FROM_HERE, Record(&log_, "4")));
   state = manager()->AsValueWithSelectorResult(nullptr, false);
-  EXPECT_TRUE(state.FindKey("queues_to_gracefully_shutdown")->GetList().empty());
+  EXPECT_TRUE(
+      state.FindKey("queues_to_gracefully_shutdown")->GetList().empty());
   EXPECT_TRUE(state.FindKey("active_queues")->GetList().empty());
   EXPECT_TRUE(state.FindKey("queues_to_delete")->GetList().empty());
 }
@@ -456,8 +459,8 @@ TEST_F(SequenceManagerTest, RemovingCancelledTasksPullsInIncomingTasks) {
   scoped_refptr<TaskQueue> queue = CreateQueue();
   TaskQueueImpl* impl = queue->GetTaskQueueImpl();
   Target target;
-  queue->task_runner()->PostTask(FROM_HERE,
-                                 BindOneShot(&Target::Run, target.GetWeakPtr()));
+  queue->task_runner()->PostTask(
+      FROM_HERE, BindOneShot(&Target::Run, target.GetWeakPtr()));
   EXPECT_FALSE(manager()->IsIdle());  // Reloads: the task is in the work queue.
   queue->task_runner()->PostTask(FROM_HERE, Record(&log_, "incoming"));
   EXPECT_EQ(impl->immediate_work_queue()->Size(), 1u);
@@ -494,9 +497,9 @@ TEST_F(SequenceManagerTest, DestroyedTasksMayPostToTheirQueue) {
     scoped_refptr<TaskQueue> queue = CreateQueue();
     scoped_refptr<SingleThreadTaskRunner> runner = queue->task_runner();
     Target target;
-    OneShotClosure task = BindOneShot(&Target::Take<PostsWhenDestroyed>,
-                                      target.GetWeakPtr(),
-                                      PostsWhenDestroyed(runner, &log_));
+    OneShotClosure task =
+        BindOneShot(&Target::Take<PostsWhenDestroyed>, target.GetWeakPtr(),
+                    PostsWhenDestroyed(runner, &log_));
     if (c.delayed) {
       runner->PostDelayedTask(FROM_HERE, std::move(task),
                               Duration::FromMilliseconds(5));
@@ -535,7 +538,8 @@ TEST_F(SequenceManagerTest, TearDownSurvivesTasksThatPostWhenDestroyed) {
   env_.DestroyManager();
   // Every post made during tear-down was answered, none ran.
   EXPECT_EQ(log_.size(), 3u);
-  for (const std::string& entry : log_) EXPECT_NE(entry, "posted by destructor");
+  for (const std::string& entry : log_)
+    EXPECT_NE(entry, "posted by destructor");
   EXPECT_FALSE(first->task_runner()->PostTask(FROM_HERE, Record(&log_, "x")));
 }
 
@@ -547,14 +551,10 @@ TEST_F(SequenceManagerTest, TasksMayHoldTheLastReferenceToTheirQueue) {
     void (*drop)(SequenceManagerTest* test, TaskQueue* queue);
   };
   const Case cases[] = {
-      {"queue shut down",
-       [](SequenceManagerTest*, TaskQueue* queue) {
-         queue->ShutdownTaskQueue();
-       }},
-      {"manager destroyed",
-       [](SequenceManagerTest* test, TaskQueue*) {
-         test->env_.DestroyManager();
-       }},
+      {"queue shut down", [](SequenceManagerTest*,
+                             TaskQueue* queue) { queue->ShutdownTaskQueue(); }},
+      {"manager destroyed", [](SequenceManagerTest* test,
+                               TaskQueue*) { test->env_.DestroyManager(); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -579,16 +579,15 @@ TEST_F(SequenceManagerTest, ADeferredTaskOfAQueueShutDownWhileNestedIsDropped) {
   scoped_refptr<TaskQueue> other = CreateQueue("other");
   int destroyed = 0;
   other->task_runner()->PostTask(
-      FROM_HERE,
-      BindOneShot(
-          [](SequenceManagerTest* test, TaskQueue* queue) {
-            test->controller()->RunNested([test, queue] {
-              test->Run();
-              queue->ShutdownTaskQueue();
-            });
-            test->log_.push_back("outer done");
-          },
-          this, queue.get()));
+      FROM_HERE, BindOneShot(
+                     [](SequenceManagerTest* test, TaskQueue* queue) {
+                       test->controller()->RunNested([test, queue] {
+                         test->Run();
+                         queue->ShutdownTaskQueue();
+                       });
+                       test->log_.push_back("outer done");
+                     },
+                     this, queue.get()));
   // Posted after the outer task: the nested loop reaches it and defers it.
   queue->task_runner()->PostNonNestableDelayedTask(
       FROM_HERE,
@@ -702,8 +701,8 @@ TEST_F(SequenceManagerTest, ObserversAndTimings) {
 
 TEST_F(SequenceManagerTest, DiagnosticDumps) {
   scoped_refptr<TaskQueue> queue = CreateQueue("dumped");
-  queue->task_runner()->PostTask(
-      Location("Poster", "poster.cc", 3, nullptr), Record(&log_, "i"));
+  queue->task_runner()->PostTask(Location("Poster", "poster.cc", 3, nullptr),
+                                 Record(&log_, "i"));
   queue->task_runner()->PostDelayedTask(
       Location("Later", "later.cc", 4, nullptr), Record(&log_, "d"),
       Duration::FromMilliseconds(25));
@@ -725,10 +724,9 @@ TEST_F(SequenceManagerTest, DiagnosticDumps) {
   EXPECT_EQ(
       queue_state.FindKey("any_thread_.immediate_incoming_queuesize")->GetInt(),
       1);
-  EXPECT_EQ(
-      queue_state.FindKey("any_thread_.immediate_incoming_queuecapacity")
-          ->GetInt(),
-      4);
+  EXPECT_EQ(queue_state.FindKey("any_thread_.immediate_incoming_queuecapacity")
+                ->GetInt(),
+            4);
   EXPECT_EQ(queue_state.FindKey("delayed_incoming_queue_size")->GetInt(), 1);
   EXPECT_EQ(queue_state.FindKey("delay_to_next_task_ms")->GetDouble(), 25.0);
   EXPECT_EQ(queue_state.FindKey("immediate_incoming_queue"), nullptr);
@@ -762,6 +760,79 @@ TEST_F(SequenceManagerTest, DiagnosticDumps) {
   EXPECT_TRUE(unregistered.FindKey("unregistered")->GetBool());
 }
 
+TEST_F(SequenceManagerTest, MemoryIsReclaimedWhenIdleAtMostEvery30Seconds) {
+  scoped_refptr<TaskQueue> queue = CreateQueue();
+  Target target;
+  queue->task_runner()->PostDelayedTask(
+      FROM_HERE, BindOneShot(&Target::Run, target.GetWeakPtr()),
+      Duration::FromSeconds(100));
+  target.Cancel();
+  // Not yet due for reclaiming: idle time changes nothing.
+  Run();
+  EXPECT_FALSE(manager()->OnSystemIdle());
+  EXPECT_EQ(manager()->GetPendingTaskCount(), 1u);
+  // A selection after the deadline schedules it; the next idle time does
+  // it, sweeping the cancelled delayed task.
+  Advance(30000);
+  Run();
+  EXPECT_EQ(manager()->GetPendingTaskCount(), 1u);
+  EXPECT_FALSE(manager()->OnSystemIdle());
+  EXPECT_EQ(manager()->GetPendingTaskCount(), 0u);
+  EXPECT_EQ(controller()->delayed_do_work_requests().back(),
+            MonotonicTime::Max());
+  EXPECT_EQ(manager()
+                ->GetMetricRecordingSettings()
+                .task_sampling_rate_for_recording_cpu_time,
+            0);
+}
+
+TEST(SequenceManagerBindingTest, BindingAndTearDownHooks) {
+  struct Observer : SequenceManager::Observer,
+                    CurrentThread::DestructionObserver {
+    void OnBeginNestedRunLoop() override { log.push_back("begin nested"); }
+    void OnExitNestedRunLoop() override { log.push_back("exit nested"); }
+    void WillDestroyCurrentThread() override { log.push_back("destroyed"); }
+    Log log;
+  } observer;
+  TestTickClock clock;
+  auto owned_controller = std::make_unique<FakeThreadController>(&clock);
+  FakeThreadController* controller = owned_controller.get();
+  SequenceManager::Settings settings =
+      SequenceManager::Settings::Builder()
+          .SetMessagePumpType(MessagePumpType::kIo)
+          .Build();
+  settings.clock = &clock;
+  std::unique_ptr<SequenceManagerImpl> manager =
+      SequenceManagerImpl::CreateUnbound(std::move(owned_controller), settings);
+  EXPECT_TRUE(manager->IsType(MessagePumpType::kIo));
+  EXPECT_FALSE(manager->IsType(MessagePumpType::kDefault));
+  EXPECT_EQ(manager->GetTickClock(), &clock);
+  EXPECT_EQ(manager->NowTicks(), clock.Now());
+
+  // Queues exist before binding; their tasks wait for it.
+  scoped_refptr<TaskQueue> queue =
+      manager->CreateTaskQueue(TaskQueue::Spec("default_tq"));
+  manager->SetDefaultTaskRunner(queue->task_runner());
+  EXPECT_EQ(manager->GetDefaultTaskRunner(), queue->task_runner());
+  EXPECT_TRUE(queue->task_runner()->PostTask(FROM_HERE, BindOneShot([] {})));
+  EXPECT_FALSE(queue->task_runner()->RunsTasksInCurrentSequence());
+  EXPECT_EQ(GetCurrentSequenceManagerImpl(), nullptr);
+
+  manager->BindToMessagePump(std::make_unique<MessagePumpDefault>());
+  EXPECT_EQ(GetCurrentSequenceManagerImpl(), manager.get());
+  EXPECT_TRUE(queue->task_runner()->RunsTasksInCurrentSequence());
+  EXPECT_TRUE(controller->has_nesting_observer());
+  EXPECT_EQ(controller->RunUntilIdle(), 1);
+
+  manager->SetObserver(&observer);
+  manager->AddDestructionObserver(&observer);
+  controller->RunNested([] {});
+  manager.reset();
+  EXPECT_EQ(observer.log, (Log{"begin nested", "exit nested", "destroyed"}));
+  EXPECT_EQ(GetCurrentSequenceManagerImpl(), nullptr);
+  EXPECT_FALSE(queue->task_runner()->PostTask(FROM_HERE, BindOneShot([] {})));
+}
+
 TEST(AsyncStackCrashKeyTest, FormatsProgramCounterAndFirstBacktraceWord) {
   struct Case {
     uintptr_t program_counter;
@@ -771,8 +842,7 @@ TEST(AsyncStackCrashKeyTest, FormatsProgramCounterAndFirstBacktraceWord) {
   const Case cases[] = {
       {0xAB, 0, "0xAB 0x0"},
       {0x1234ABCD, 0xF00D, "0x1234ABCD 0xF00D"},
-      {~uintptr_t{0}, ~uintptr_t{0},
-       "0xFFFFFFFFFFFFFFFF 0xFFFFFFFFFFFFFFFF"},
+      {~uintptr_t{0}, ~uintptr_t{0}, "0xFFFFFFFFFFFFFFFF 0xFFFFFFFFFFFFFFFF"},
   };
   for (const Case& c : cases) {
     char buffer[64];

@@ -107,8 +107,8 @@ TEST(SequenceManagerThreadingTest, ManyPostersWakeAnIdleQueueOnce) {
         ready.fetch_add(1);
         while (ready.load() < kPosterThreads) std::this_thread::yield();
         for (int i = 0; i < kPostsPerThread; ++i)
-          EXPECT_TRUE(runner->PostTask(FROM_HERE,
-                                       CountedTask(&ran, &destroyed_unrun)));
+          EXPECT_TRUE(
+              runner->PostTask(FROM_HERE, CountedTask(&ran, &destroyed_unrun)));
       });
     }
     for (std::thread& poster : posters) poster.join();

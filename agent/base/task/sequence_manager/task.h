@@ -35,8 +35,7 @@ struct PostedTask {
   PostedTask(scoped_refptr<SingleThreadTaskRunner> task_runner,
              OneShotClosure callback, const Location& location,
              Duration delay = Duration(),
-             Nestable nestable = Nestable::kNestable,
-             TaskType task_type = 0);
+             Nestable nestable = Nestable::kNestable, TaskType task_type = 0);
   PostedTask(PostedTask&& other);
   PostedTask& operator=(PostedTask&& other);
   PostedTask(const PostedTask&) = delete;

@@ -19,8 +19,8 @@ constexpr size_t kShrinkSlack = 16;
 constexpr Duration kShrinkInterval = Duration::FromSeconds(5);
 
 Task* AllocateSlots(size_t capacity) {
-  return static_cast<Task*>(::operator new(sizeof(Task) * capacity,
-                                           std::align_val_t(alignof(Task))));
+  return static_cast<Task*>(
+      ::operator new(sizeof(Task) * capacity, std::align_val_t(alignof(Task))));
 }
 
 }  // namespace

@@ -45,8 +45,8 @@ TEST(TaskDequeTest, GrowsByRingsOfOneAndAHalfPlusTwo) {
     int tasks;
     size_t capacity;
   };
-  const Step steps[] = {{1, 4}, {3, 4}, {4, 12}, {10, 12}, {11, 26},
-                        {23, 26}, {24, 49}};
+  const Step steps[] = {{1, 4},   {3, 4},   {4, 12}, {10, 12},
+                        {11, 26}, {23, 26}, {24, 49}};
   int pushed = 0;
   for (const Step& step : steps) {
     while (pushed < step.tasks) deque.push_back(MakeTask(++pushed));
@@ -158,12 +158,11 @@ TEST(TaskDequeTest, ATaskDestroyedByPopFrontMayPushOntoTheDeque) {
   TaskDeque deque;
   // Three tasks fill the first ring; popping the first destroys it while
   // its destructor pushes a fourth, which needs a new ring.
-  deque.push_back(Task(
-      PostedTask(nullptr,
-                 BindOneShot([](PushesWhenDestroyed) {},
-                             PushesWhenDestroyed(&deque, 4)),
-                 FROM_HERE),
-      MonotonicTime(), 1, 1));
+  deque.push_back(Task(PostedTask(nullptr,
+                                  BindOneShot([](PushesWhenDestroyed) {},
+                                              PushesWhenDestroyed(&deque, 4)),
+                                  FROM_HERE),
+                       MonotonicTime(), 1, 1));
   deque.push_back(MakeTask(2));
   deque.push_back(MakeTask(3));
   deque.pop_front();
@@ -172,12 +171,11 @@ TEST(TaskDequeTest, ATaskDestroyedByPopFrontMayPushOntoTheDeque) {
 
 TEST(TaskDequeTest, ATaskDestroyedByClearMayPushOntoTheDeque) {
   TaskDeque deque;
-  deque.push_back(Task(
-      PostedTask(nullptr,
-                 BindOneShot([](PushesWhenDestroyed) {},
-                             PushesWhenDestroyed(&deque, 7)),
-                 FROM_HERE),
-      MonotonicTime(), 1, 1));
+  deque.push_back(Task(PostedTask(nullptr,
+                                  BindOneShot([](PushesWhenDestroyed) {},
+                                              PushesWhenDestroyed(&deque, 7)),
+                                  FROM_HERE),
+                       MonotonicTime(), 1, 1));
   deque.push_back(MakeTask(2));
   deque.clear();
   EXPECT_EQ(PopAll(deque), std::vector<int>{7});

@@ -36,9 +36,8 @@ class TaskQueueImpl;
 //
 // Threads: task_runner() and GetName() from any thread; the rest on the
 // manager's thread.
-class TaskQueue
-    : public RefCountedThreadSafe<TaskQueue,
-                                  DefaultRefCountedThreadSafeTraits<TaskQueue>> {
+class TaskQueue : public RefCountedThreadSafe<
+                      TaskQueue, DefaultRefCountedThreadSafeTraits<TaskQueue>> {
  public:
   // A smaller number is more urgent.
   enum QueuePriority : uint8_t {

@@ -43,18 +43,16 @@ TaskQueueImpl::TaskRunner::~TaskRunner() = default;
 bool TaskQueueImpl::TaskRunner::PostDelayedTask(const Location& location,
                                                 OneShotClosure callback,
                                                 Duration delay) {
-  return task_poster_->PostTask(
-      PostedTask(scoped_refptr<SingleThreadTaskRunner>(this),
-                 std::move(callback), location, delay, Nestable::kNestable,
-                 task_type_));
+  return task_poster_->PostTask(PostedTask(
+      scoped_refptr<SingleThreadTaskRunner>(this), std::move(callback),
+      location, delay, Nestable::kNestable, task_type_));
 }
 
 bool TaskQueueImpl::TaskRunner::PostNonNestableDelayedTask(
     const Location& location, OneShotClosure callback, Duration delay) {
-  return task_poster_->PostTask(
-      PostedTask(scoped_refptr<SingleThreadTaskRunner>(this),
-                 std::move(callback), location, delay, Nestable::kNonNestable,
-                 task_type_));
+  return task_poster_->PostTask(PostedTask(
+      scoped_refptr<SingleThreadTaskRunner>(this), std::move(callback),
+      location, delay, Nestable::kNonNestable, task_type_));
 }
 
 bool TaskQueueImpl::TaskRunner::RunsTasksInCurrentSequence() const {
@@ -134,9 +132,8 @@ void TaskQueueImpl::PostImmediateTaskImpl(PostedTask task) {
     const EnqueueOrder sequence_number = GetNextSequenceNumber();
     const bool was_immediate_incoming_queue_empty =
         any_thread_.immediate_incoming_queue.empty();
-    any_thread_.immediate_incoming_queue.push_back(
-        Task(std::move(task), MonotonicTime(), sequence_number,
-             sequence_number));
+    any_thread_.immediate_incoming_queue.push_back(Task(
+        std::move(task), MonotonicTime(), sequence_number, sequence_number));
     Task* queued = any_thread_.immediate_incoming_queue.back();
     sequence_manager_->WillQueueTask(queued, name_);
     ReportPostedTaskWhenDisabledLocked(*queued);
@@ -166,8 +163,8 @@ void TaskQueueImpl::PostDelayedTaskImpl(PostedTask posted_task,
     if (sequence_manager_->GetAddQueueTimeToTasks())
       posted_task.queue_time = now;
     PushOntoDelayedIncomingQueueFromMainThread(
-        Task(std::move(posted_task), run_time, sequence_number,
-             kNoEnqueueOrder, WakeUpResolution::kLow),
+        Task(std::move(posted_task), run_time, sequence_number, kNoEnqueueOrder,
+             WakeUpResolution::kLow),
         &lazy_now, /*notify_task_annotator=*/true);
     return;
   }
@@ -177,8 +174,7 @@ void TaskQueueImpl::PostDelayedTaskImpl(PostedTask posted_task,
     now = any_thread_.time_domain->Now();
   }
   const MonotonicTime run_time = now + posted_task.delay;
-  if (sequence_manager_->GetAddQueueTimeToTasks())
-    posted_task.queue_time = now;
+  if (sequence_manager_->GetAddQueueTimeToTasks()) posted_task.queue_time = now;
   PushOntoDelayedIncomingQueue(Task(std::move(posted_task), run_time,
                                     sequence_number, kNoEnqueueOrder,
                                     WakeUpResolution::kLow));
@@ -208,20 +204,20 @@ void TaskQueueImpl::PushOntoDelayedIncomingQueue(Task pending_task) {
   // immediate task that carries the delayed one.
   const TaskType task_type = pending_task.task_type;
   scoped_refptr<SingleThreadTaskRunner> task_runner = pending_task.task_runner;
-  PostImmediateTaskImpl(PostedTask(
-      std::move(task_runner),
-      BindOneShot(&TaskQueueImpl::ScheduleDelayedWorkTask, this,
-                  std::move(pending_task)),
-      FROM_HERE, Duration(), Nestable::kNonNestable, task_type));
+  PostImmediateTaskImpl(
+      PostedTask(std::move(task_runner),
+                 BindOneShot(&TaskQueueImpl::ScheduleDelayedWorkTask, this,
+                             std::move(pending_task)),
+                 FROM_HERE, Duration(), Nestable::kNonNestable, task_type));
 }
 
 void TaskQueueImpl::ScheduleDelayedWorkTask(Task pending_task) {
   LazyNow lazy_now = main_thread_only_.time_domain->CreateLazyNow();
   const MonotonicTime now = lazy_now.Now();
   if (now < pending_task.delayed_run_time) {
-    PushOntoDelayedIncomingQueueFromMainThread(
-        std::move(pending_task), &lazy_now,
-        /*notify_task_annotator=*/false);
+    PushOntoDelayedIncomingQueueFromMainThread(std::move(pending_task),
+                                               &lazy_now,
+                                               /*notify_task_annotator=*/false);
   } else {
     // Already due: it keeps its place among the other due delayed tasks.
     pending_task.delayed_run_time = now;
@@ -313,8 +309,7 @@ void TaskQueueImpl::UpdateDelayedWakeUp(LazyNow* lazy_now) {
     main_thread_only_.task_queue_observer->OnQueueNextWakeUpChanged(
         wake_up->time);
   }
-  main_thread_only_.time_domain->SetNextWakeUpForQueue(this, wake_up,
-                                                       lazy_now);
+  main_thread_only_.time_domain->SetNextWakeUpForQueue(this, wake_up, lazy_now);
 }
 
 void TaskQueueImpl::UnregisterTaskQueue() {

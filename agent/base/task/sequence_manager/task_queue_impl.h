@@ -61,8 +61,7 @@ class TaskQueueImpl {
 
   // Lets posts in until the queue unregisters, then waits out the posts in
   // progress and refuses the rest. Runners hold it, never the queue.
-  class GuardedTaskPoster
-      : public RefCountedThreadSafe<GuardedTaskPoster> {
+  class GuardedTaskPoster : public RefCountedThreadSafe<GuardedTaskPoster> {
    public:
     explicit GuardedTaskPoster(TaskQueueImpl* outer);
 
@@ -107,8 +106,8 @@ class TaskQueueImpl {
 
   using OnTaskStartedHandler =
       RepeatableCallback<void(const Task&, const TaskQueue::TaskTiming&)>;
-  using OnTaskCompletedHandler = RepeatableCallback<void(
-      const Task&, TaskQueue::TaskTiming*, LazyNow*)>;
+  using OnTaskCompletedHandler =
+      RepeatableCallback<void(const Task&, TaskQueue::TaskTiming*, LazyNow*)>;
   using OnTaskPostedHandler = RepeatableCallback<void(const Task&)>;
 
   // `sequence_manager` may be null: the queue then refuses every post.

@@ -35,7 +35,8 @@ void TaskQueueSelector::RemoveQueue(TaskQueueImpl* queue) {
 std::optional<TaskQueue::QueuePriority>
 TaskQueueSelector::GetHighestPendingPriority(SelectTaskOption option) const {
   if (active_priorities_ == 0) return std::nullopt;
-  const size_t highest = static_cast<size_t>(std::countr_zero(active_priorities_));
+  const size_t highest =
+      static_cast<size_t>(std::countr_zero(active_priorities_));
   if (option == SelectTaskOption::kDefault)
     return static_cast<TaskQueue::QueuePriority>(highest);
   for (size_t priority = highest; priority < TaskQueue::kQueuePriorityCount;
@@ -57,12 +58,14 @@ WorkQueue* TaskQueueSelector::ChooseWithPriority(size_t priority) {
     return delayed_work_queue_sets_.GetOldestQueueInSet(priority);
   }
   EnqueueOrder immediate_order;
-  WorkQueue* immediate = immediate_work_queue_sets_
-      .GetOldestQueueAndEnqueueOrderInSet(priority, &immediate_order);
+  WorkQueue* immediate =
+      immediate_work_queue_sets_.GetOldestQueueAndEnqueueOrderInSet(
+          priority, &immediate_order);
   if (!immediate) return delayed_work_queue_sets_.GetOldestQueueInSet(priority);
   EnqueueOrder delayed_order;
-  WorkQueue* delayed = delayed_work_queue_sets_
-      .GetOldestQueueAndEnqueueOrderInSet(priority, &delayed_order);
+  WorkQueue* delayed =
+      delayed_work_queue_sets_.GetOldestQueueAndEnqueueOrderInSet(
+          priority, &delayed_order);
   // Immediate work wins only when its front task is strictly older.
   if (delayed && immediate_order >= delayed_order) return delayed;
   return immediate;

@@ -32,8 +32,8 @@ void Push(WorkQueue* work_queue, EnqueueOrder order) {
 class TaskQueueSelectorTest : public testing::Test {
  protected:
   TaskQueueImpl* NewQueue() {
-    queues_.push_back(std::make_unique<TaskQueueImpl>(
-        nullptr, nullptr, TaskQueue::Spec("test")));
+    queues_.push_back(std::make_unique<TaskQueueImpl>(nullptr, nullptr,
+                                                      TaskQueue::Spec("test")));
     return queues_.back().get();
   }
 
@@ -131,7 +131,8 @@ TEST_F(TaskQueueSelectorTest, ImmediateWorkRunsAfterThreeDelayedPicksOverIt) {
   EXPECT_EQ(selector_.immediate_starvation_count(), 0u);
 }
 
-TEST_F(TaskQueueSelectorTest, DelayedPicksWithoutWaitingImmediateWorkDoNotCount) {
+TEST_F(TaskQueueSelectorTest,
+       DelayedPicksWithoutWaitingImmediateWorkDoNotCount) {
   TaskQueueImpl* queue = NewQueueAt(TaskQueue::kNormalPriority);
   for (EnqueueOrder order = 2; order < 6; ++order)
     Push(queue->delayed_work_queue(), order);
@@ -159,15 +160,16 @@ TEST_F(TaskQueueSelectorTest, SkipDelayedPassesPrioritiesWithOnlyDelayedWork) {
 }
 
 TEST_F(TaskQueueSelectorTest, PriorityNames) {
-  const char* const names[] = {"control", "highest", "very_high", "high",
+  const char* const names[] = {"control", "highest", "very_high",  "high",
                                "normal",  "low",     "best_effort"};
   for (int p = 0; p < 7; ++p) {
     EXPECT_STREQ(
         TaskQueue::PriorityToString(static_cast<TaskQueue::QueuePriority>(p)),
         names[p]);
   }
-  EXPECT_EQ(TaskQueue::PriorityToString(static_cast<TaskQueue::QueuePriority>(7)),
-            nullptr);
+  EXPECT_EQ(
+      TaskQueue::PriorityToString(static_cast<TaskQueue::QueuePriority>(7)),
+      nullptr);
   EXPECT_EQ(
       TaskQueue::PriorityToString(static_cast<TaskQueue::QueuePriority>(200)),
       nullptr);
@@ -206,7 +208,8 @@ TEST_F(TaskQueueSelectorTest, FencesHideWorkFromTheSets) {
   EXPECT_EQ(SelectAndTake(), "I9");
 }
 
-TEST_F(TaskQueueSelectorTest, ANonNestableTaskPushedBackToTheFrontReKeysItsQueue) {
+TEST_F(TaskQueueSelectorTest,
+       ANonNestableTaskPushedBackToTheFrontReKeysItsQueue) {
   TaskQueueImpl* a = NewQueueAt(TaskQueue::kNormalPriority);
   TaskQueueImpl* b = NewQueueAt(TaskQueue::kNormalPriority);
   Push(a->immediate_work_queue(), 10);
@@ -228,11 +231,11 @@ TEST_F(TaskQueueSelectorTest, CancelledFrontTasksAreDroppedOnlyWithSets) {
   WorkQueue* work_queue = loose->delayed_work_queue();
   {
     WorkQueue::TaskPusher pusher = work_queue->CreateTaskPusher();
-    pusher.Push(Task(PostedTask(nullptr,
-                                BindOneShot(&Target::Run,
-                                            target.factory.GetWeakPtr()),
-                                FROM_HERE),
-                     MonotonicTime(), 2, 2));
+    pusher.Push(
+        Task(PostedTask(nullptr,
+                        BindOneShot(&Target::Run, target.factory.GetWeakPtr()),
+                        FROM_HERE),
+             MonotonicTime(), 2, 2));
     pusher.Push(MakeTask(3));
   }
   target.factory.InvalidateWeakPtrs();
@@ -265,8 +268,8 @@ TEST(WorkQueueSetsTest, HeapsAgreeWithAScan) {
   std::vector<std::unique_ptr<TaskQueueImpl>> queues;
   std::vector<WorkQueue*> work_queues;
   for (int i = 0; i < 24; ++i) {
-    queues.push_back(
-        std::make_unique<TaskQueueImpl>(nullptr, nullptr, TaskQueue::Spec("q")));
+    queues.push_back(std::make_unique<TaskQueueImpl>(nullptr, nullptr,
+                                                     TaskQueue::Spec("q")));
     work_queues.push_back(queues.back()->delayed_work_queue());
   }
   {
@@ -283,7 +286,8 @@ TEST(WorkQueueSetsTest, HeapsAgreeWithAScan) {
           Push(work_queue, next_order++);
           break;
         case 2:
-          if (work_queue->heap_handle() == 0) work_queue->TakeTaskFromWorkQueue();
+          if (work_queue->heap_handle() == 0)
+            work_queue->TakeTaskFromWorkQueue();
           break;
         case 3:
           if (!work_queue->Empty())

@@ -58,8 +58,8 @@ void TimeDomain::MoveEntry(size_t to, ScheduledDelayedWakeUp entry) {
 
 void TimeDomain::SiftUp(size_t index) {
   const ScheduledDelayedWakeUp entry = delayed_wake_up_queue_[index];
-  while (index > 0 &&
-         entry.wake_up.ComesBefore(delayed_wake_up_queue_[Parent(index)].wake_up)) {
+  while (index > 0 && entry.wake_up.ComesBefore(
+                          delayed_wake_up_queue_[Parent(index)].wake_up)) {
     MoveEntry(index, delayed_wake_up_queue_[Parent(index)]);
     index = Parent(index);
   }

@@ -69,7 +69,9 @@ class TimeDomain {
   bool HasPendingHighResolutionTasks() const {
     return pending_high_res_wake_up_count_ != 0;
   }
-  size_t NumberOfScheduledWakeUps() const { return delayed_wake_up_queue_.size(); }
+  size_t NumberOfScheduledWakeUps() const {
+    return delayed_wake_up_queue_.size();
+  }
 
   // "name", "registered_delay_count" and, with wake-ups, "next_delay_ms".
   Value AsValue() const;

@@ -26,23 +26,30 @@ TEST(DelayedWakeUpTest, HeapOrder) {
     bool a_first;
   };
   const Case cases[] = {
-      {{At(1), 9, WakeUpResolution::kLow}, {At(2), 1, WakeUpResolution::kLow},
+      {{At(1), 9, WakeUpResolution::kLow},
+       {At(2), 1, WakeUpResolution::kLow},
        true},
-      {{At(2), 1, WakeUpResolution::kLow}, {At(1), 9, WakeUpResolution::kLow},
+      {{At(2), 1, WakeUpResolution::kLow},
+       {At(1), 9, WakeUpResolution::kLow},
        false},
-      {{At(1), 3, WakeUpResolution::kHigh}, {At(1), 4, WakeUpResolution::kLow},
+      {{At(1), 3, WakeUpResolution::kHigh},
+       {At(1), 4, WakeUpResolution::kLow},
        true},
-      {{At(1), 4, WakeUpResolution::kLow}, {At(1), 3, WakeUpResolution::kLow},
+      {{At(1), 4, WakeUpResolution::kLow},
+       {At(1), 3, WakeUpResolution::kLow},
        false},
       // Sequence numbers compare across their 32-bit wrap.
-      {{At(1), -1, WakeUpResolution::kLow}, {At(1), 0, WakeUpResolution::kLow},
+      {{At(1), -1, WakeUpResolution::kLow},
+       {At(1), 0, WakeUpResolution::kLow},
        true},
       {{At(1), 0x7FFFFFFF, WakeUpResolution::kLow},
        {At(1), static_cast<int>(0x80000000u), WakeUpResolution::kLow},
        true},
-      {{At(1), 5, WakeUpResolution::kLow}, {At(1), 5, WakeUpResolution::kHigh},
+      {{At(1), 5, WakeUpResolution::kLow},
+       {At(1), 5, WakeUpResolution::kHigh},
        true},
-      {{At(1), 5, WakeUpResolution::kHigh}, {At(1), 5, WakeUpResolution::kLow},
+      {{At(1), 5, WakeUpResolution::kHigh},
+       {At(1), 5, WakeUpResolution::kLow},
        false},
   };
   for (size_t i = 0; i < std::size(cases); ++i)

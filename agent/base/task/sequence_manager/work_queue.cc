@@ -106,8 +106,7 @@ bool WorkQueue::RemoveAllCanceledTasksFromFront() {
       strncpy(function_name, front->posted_from.function_name(),
               sizeof(function_name) - 1);
     if (front->posted_from.file_name())
-      strncpy(file_name, front->posted_from.file_name(),
-              sizeof(file_name) - 1);
+      strncpy(file_name, front->posted_from.file_name(), sizeof(file_name) - 1);
     int line = front->posted_from.line_number();
     const void* task_address = front;
     const void* program_counter = front->posted_from.program_counter();

@@ -133,8 +133,7 @@ size_t WorkQueueSets::MoveHoleDownToLeaf(Heap& heap, size_t hole) {
   const size_t size = heap.size() - 1;
   for (size_t child = kLeftChild(hole); child < size;
        child = kLeftChild(hole)) {
-    if (child + 1 < size && heap[child].order >= heap[child + 1].order)
-      ++child;
+    if (child + 1 < size && heap[child].order >= heap[child + 1].order) ++child;
     Place(heap, hole, heap[child]);
     hole = child;
   }
@@ -145,8 +144,7 @@ void WorkQueueSets::MoveDown(Heap& heap, size_t hole, Entry entry) {
   const size_t size = heap.size();
   for (size_t child = kLeftChild(hole); child < size;
        child = kLeftChild(hole)) {
-    if (child + 1 < size && heap[child].order >= heap[child + 1].order)
-      ++child;
+    if (child + 1 < size && heap[child].order >= heap[child + 1].order) ++child;
     if (!(heap[child].order < entry.order)) break;
     Place(heap, hole, heap[child]);
     hole = child;

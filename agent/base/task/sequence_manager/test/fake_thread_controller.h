@@ -26,8 +26,7 @@ class FakeThreadController : public internal::ThreadController {
   void WillQueueTask(PendingTask& pending_task,
                      const char* task_queue_name) override;
   void ScheduleWork() override;
-  void SetNextDelayedDoWork(LazyNow* lazy_now,
-                            MonotonicTime run_time) override;
+  void SetNextDelayedDoWork(LazyNow* lazy_now, MonotonicTime run_time) override;
   void SetSequencedTaskSource(internal::SequencedTaskSource* source) override;
   void SetTimerSlack(int32_t timer_slack) override;
   void BindToCurrentThread(std::unique_ptr<MessagePump> message_pump) override;

@@ -15,8 +15,9 @@ class TestTickClock : public TickClock {
  public:
   // Starts at an arbitrary non-null time.
   TestTickClock()
-      : now_us_((MonotonicTime() + Duration::FromSeconds(1000))
-                    .ToInternalValue()) {}
+      : now_us_(
+            (MonotonicTime() + Duration::FromSeconds(1000)).ToInternalValue()) {
+  }
 
   MonotonicTime Now() const override {
     return MonotonicTime::FromInternalValue(
@@ -24,8 +25,7 @@ class TestTickClock : public TickClock {
   }
 
   void Advance(Duration delta) {
-    now_us_.store((Now() + delta).ToInternalValue(),
-                  std::memory_order_release);
+    now_us_.store((Now() + delta).ToInternalValue(), std::memory_order_release);
   }
 
   void SetNow(MonotonicTime now) {
