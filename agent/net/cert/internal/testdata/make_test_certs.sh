@@ -251,6 +251,13 @@ issue intermediate_below_pathlen0 "$O/CN=Below Path Length Zero CA" 0C \
 issue leaf_below_pathlen0 "$O/CN=deep.test.example" 1010 leaf \
   intermediate_below_pathlen0
 
+# A self-issued CA (same subject as its issuer, a key of its own) under the
+# path-length-zero CA, and a leaf under it.
+issue self_issued_below_pathlen0 "$O/CN=Path Length Zero CA" 0D \
+  intermediate intermediate_pathlen0
+issue leaf_below_self_issued "$O/CN=self-issued.test.example" 1022 leaf \
+  self_issued_below_pathlen0
+
 issue intermediate_no_bc "$O/CN=No Basic Constraints CA" 0D \
   intermediate_no_bc root
 issue leaf_under_no_bc "$O/CN=under-no-bc.test.example" 1011 leaf \
