@@ -77,8 +77,9 @@ TEST(SequenceManagerThreadingTest, ShutdownWhileOtherThreadsPost) {
     });
   }
 
-  // The posters never let the queue go idle: run one task at a time.
-  while (accepted.load() < 4000) env.controller()->RunOneTask();
+  // The posters never let the queue go idle: run one task at a time, and at
+  // least one, however fast the posters are.
+  while (accepted.load() < 4000 || ran == 0) env.controller()->RunOneTask();
   queue->ShutdownTaskQueue();
   shutdown_done.store(true, std::memory_order_release);
   for (std::thread& poster : posters) poster.join();
