@@ -329,14 +329,18 @@ void TraceLog::SetEnabled(const TraceRecordingConfig& config, uint8_t modes) {
   if ((modes & kRecordingMode) != 0) {
     const std::vector<EventFilterConfig> filters = enabled_event_filters_;
     config_ = config;
-    if ((old_modes & kRecordingMode) == 0) {
-      // A new recording: a fresh buffer sized for it. Chunks still held
-      // by threads belong to the old generation and are dropped.
-      if (shared_chunk_)
-        shared_chunk_.reset();
+    if ((old_modes & kRecordingMode) == 0 &&
+        (config_.record_mode != buffer_record_mode_ ||
+         config_.buffer_size_in_events != buffer_size_in_events_)) {
+      // The buffer no longer fits the configuration: start a fresh one.
+      // Chunks still held by threads belong to the old generation and are
+      // dropped.
+      shared_chunk_.reset();
       generation_.fetch_add(1, std::memory_order_release);
       ScopedHeapProfilerIgnore ignore_allocations;
       buffer_ = CreateTraceBuffer(config_);
+      buffer_record_mode_ = config_.record_mode;
+      buffer_size_in_events_ = config_.buffer_size_in_events;
       buffer_limit_reached_timestamp_ = MonotonicTime();
     }
     if ((modes & kFilteringMode) == 0)
@@ -886,6 +890,9 @@ void TraceLog::Flush(const std::function<void(const TraceEvent&)>& visitor) {
     old_buffer = std::move(buffer_);
     ScopedHeapProfilerIgnore ignore_allocations;
     buffer_ = CreateTraceBuffer(config_);
+    buffer_record_mode_ = config_.record_mode;
+    buffer_size_in_events_ = config_.buffer_size_in_events;
+    buffer_limit_reached_timestamp_ = MonotonicTime();
   }
   while (const TraceBufferChunk* chunk = old_buffer->NextChunk()) {
     for (size_t i = 0; i < chunk->size(); ++i)

@@ -98,8 +98,9 @@ class TraceLog : public MemoryDumpProvider {
   // full). Event sites in the program use built-in entries instead.
   TraceCategory* GetCategoryState(const char* name);
 
-  // Turns `modes` on with `config`. Switching recording on starts a fresh
-  // buffer sized for the configuration.
+  // Turns `modes` on with `config`. Switching recording on keeps the
+  // buffer when it was made for the same record mode and size, and starts a
+  // fresh one otherwise.
   void SetEnabled(const TraceRecordingConfig& config, uint8_t modes);
   // Turns `modes` off. Stopping recording writes the metadata events.
   void SetDisabled(uint8_t modes);
@@ -136,7 +137,8 @@ class TraceLog : public MemoryDumpProvider {
   bool ShouldAddAfterUpdatingState(const TraceCategory* category,
                                    int32_t thread_id);
 
-  // Hands every stored event to `visitor` and starts a fresh buffer. The
+  // Hands every stored event to `visitor` and starts a fresh buffer (with
+  // no overflow time). The
   // calling thread's own chunk and the shared chunk are included; chunks
   // still held by other threads are dropped (they belong to the old
   // buffer's generation).
@@ -218,6 +220,9 @@ class TraceLog : public MemoryDumpProvider {
   bool dispatching_to_observers_ = false;
 
   std::unique_ptr<TraceBuffer> buffer_;
+  // The configuration the buffer was made for.
+  int buffer_record_mode_ = kRecordUntilFull;
+  size_t buffer_size_in_events_ = 0;
   std::unique_ptr<TraceBufferChunk> shared_chunk_;
   size_t shared_chunk_index_ = 0;
   std::vector<std::unique_ptr<TraceEvent>> metadata_events_;
