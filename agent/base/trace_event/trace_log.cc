@@ -29,6 +29,28 @@
 namespace kelmbase {
 namespace trace_event {
 
+namespace internal {
+
+// What the log keeps per thread, all in one slot so that an event costs a
+// single thread-local lookup.
+struct TraceLogThreadState {
+  // Set while the thread is inside the log; events it emits then are
+  // dropped.
+  bool inside_log = false;
+  bool blocks_message_loop = false;
+  // The name pointer the thread last reported.
+  const char* last_reported_name = nullptr;
+  // The thread's own chunk holder, or null.
+  TraceLog::ThreadLocalEventBuffer* event_buffer = nullptr;
+  // Whether the thread has an instruction counter: -1 not asked yet, else
+  // 0 or 1. The answer never changes for a thread.
+  int8_t has_instruction_counter = -1;
+};
+
+}  // namespace internal
+
+using internal::TraceLogThreadState;
+
 namespace {
 
 constexpr size_t kMaxEventFilters = 32;
@@ -54,50 +76,55 @@ int32_t CurrentThreadId() {
   return static_cast<int32_t>(PlatformThread::CurrentId());
 }
 
-// Per-thread: non-null while the thread is inside the log.
-ThreadLocalStorage::Slot& ReentrancyGuardSlot() {
-  static ThreadLocalStorage::Slot* const slot = new ThreadLocalStorage::Slot();
-  return *slot;
-}
+void DeleteThreadState(void* value);
 
-// Per-thread: non-null when the thread said it blocks its message loop.
-ThreadLocalStorage::Slot& BlocksMessageLoopSlot() {
-  static ThreadLocalStorage::Slot* const slot = new ThreadLocalStorage::Slot();
-  return *slot;
-}
-
-// Per-thread: the name pointer the thread last reported.
-ThreadLocalStorage::Slot& LastThreadNameSlot() {
-  static ThreadLocalStorage::Slot* const slot = new ThreadLocalStorage::Slot();
-  return *slot;
-}
-
-void DeleteThreadLocalEventBuffer(void* buffer);
-
-// Per-thread: the thread's event buffer, deleted (and its chunk handed
-// back) at thread exit.
-ThreadLocalStorage::Slot& ThreadLocalEventBufferSlot() {
+ThreadLocalStorage::Slot& ThreadStateSlot() {
   static ThreadLocalStorage::Slot* const slot =
-      new ThreadLocalStorage::Slot(&DeleteThreadLocalEventBuffer);
+      new ThreadLocalStorage::Slot(&DeleteThreadState);
   return *slot;
+}
+
+// The calling thread's state, made on first use; null once the thread's
+// slots are being destroyed (the thread is ending).
+TraceLogThreadState* CurrentThreadState() {
+  auto* state = static_cast<TraceLogThreadState*>(ThreadStateSlot().Get());
+  if (state != nullptr) [[likely]]
+    return state;
+  if (ThreadLocalStorage::HasBeenDestroyed())
+    return nullptr;
+  state = new TraceLogThreadState();
+  ThreadStateSlot().Set(state);
+  return state;
+}
+
+// The calling thread's state if it has one; never makes it.
+TraceLogThreadState* ExistingThreadState() {
+  return static_cast<TraceLogThreadState*>(ThreadStateSlot().Get());
 }
 
 class ScopedReentrancyGuard {
  public:
-  ScopedReentrancyGuard() { ReentrancyGuardSlot().Set(this); }
+  explicit ScopedReentrancyGuard(TraceLogThreadState* state) : state_(state) {
+    state_->inside_log = true;
+  }
   ScopedReentrancyGuard(const ScopedReentrancyGuard&) = delete;
   ScopedReentrancyGuard& operator=(const ScopedReentrancyGuard&) = delete;
-  ~ScopedReentrancyGuard() { ReentrancyGuardSlot().Set(nullptr); }
+  ~ScopedReentrancyGuard() { state_->inside_log = false; }
 
-  static bool IsSet() { return ReentrancyGuardSlot().Get() != nullptr; }
+ private:
+  TraceLogThreadState* const state_;
 };
 
-int64_t InstructionCountNow(uint32_t flags, bool other_thread) {
+int64_t InstructionCountNow(uint32_t flags, bool other_thread,
+                            TraceLogThreadState* state) {
   if ((flags & (kFlagExplicitTimestamp | kFlagNoThreadTime)) != 0 ||
-      other_thread || !ThreadInstructionCount::IsSupported()) {
+      other_thread) {
     return -1;
   }
-  return ThreadInstructionCount::Now();
+  if (state->has_instruction_counter < 0)
+    state->has_instruction_counter = ThreadInstructionCount::IsSupported();
+  return state->has_instruction_counter != 0 ? ThreadInstructionCount::Now()
+                                             : -1;
 }
 
 }  // namespace
@@ -127,8 +154,11 @@ class TraceLog::ThreadLocalEventBuffer : public MemoryDumpProvider {
 };
 
 namespace {
-void DeleteThreadLocalEventBuffer(void* buffer) {
-  delete static_cast<TraceLog::ThreadLocalEventBuffer*>(buffer);
+void DeleteThreadState(void* value) {
+  auto* state = static_cast<TraceLogThreadState*>(value);
+  // The thread is ending: its last chunk goes back to the buffer.
+  delete state->event_buffer;
+  delete state;
 }
 }  // namespace
 
@@ -141,12 +171,8 @@ TraceLog::ThreadLocalEventBuffer::ThreadLocalEventBuffer(TraceLog* trace_log)
 
 TraceLog::ThreadLocalEventBuffer::~ThreadLocalEventBuffer() {
   MemoryDumpManager::GetInstance()->UnregisterDumpProvider(this);
-  {
-    ScopedLock lock(trace_log_->lock_);
-    FlushWhileLocked();
-  }
-  if (ThreadLocalEventBufferSlot().Get() == this)
-    ThreadLocalEventBufferSlot().Set(nullptr);
+  ScopedLock lock(trace_log_->lock_);
+  FlushWhileLocked();
 }
 
 TraceEvent* TraceLog::ThreadLocalEventBuffer::AddTraceEvent(
@@ -466,10 +492,13 @@ void TraceLog::SetThreadSortIndex(int32_t thread_id, int sort_index) {
 }
 
 void TraceLog::SetCurrentThreadBlocksMessageLoop() {
-  BlocksMessageLoopSlot().Set(this);
+  TraceLogThreadState* state = CurrentThreadState();
+  if (state == nullptr)
+    return;
+  state->blocks_message_loop = true;
   // A buffer made before would keep serving the thread.
-  delete static_cast<ThreadLocalEventBuffer*>(
-      ThreadLocalEventBufferSlot().Get());
+  delete state->event_buffer;
+  state->event_buffer = nullptr;
 }
 
 std::string TraceLog::GetThreadNames(int32_t thread_id) {
@@ -485,17 +514,22 @@ MonotonicTime TraceLog::overflow_timestamp() {
 
 bool TraceLog::ShouldAddAfterUpdatingState(const TraceCategory* category,
                                            int32_t thread_id) {
+  return ShouldAddForThreadState(category, thread_id, CurrentThreadState());
+}
+
+bool TraceLog::ShouldAddForThreadState(const TraceCategory* category,
+                                       int32_t thread_id, TraceLogThreadState* state) {
   if (category->state.load(std::memory_order_acquire) == 0 ||
-      ScopedReentrancyGuard::IsSet()) {
+      state == nullptr || state->inside_log) {
     return false;
   }
   if (thread_id != CurrentThreadId())
     return true;
 
   const char* name = ThreadNameRegistry::GetInstance()->GetNameForCurrentThread();
-  if (name == LastThreadNameSlot().Get() || name == nullptr || *name == '\0')
+  if (name == state->last_reported_name || name == nullptr || *name == '\0')
     return true;
-  LastThreadNameSlot().Set(const_cast<char*>(name));
+  state->last_reported_name = name;
 
   ScopedLock lock(thread_info_lock_);
   auto it = thread_names_.find(thread_id);
@@ -513,22 +547,19 @@ bool TraceLog::ShouldAddAfterUpdatingState(const TraceCategory* category,
   return true;
 }
 
-TraceLog::ThreadLocalEventBuffer* TraceLog::EnsureThreadLocalEventBuffer() {
-  if (BlocksMessageLoopSlot().Get() != nullptr ||
-      !ThreadTaskRunnerHandle::IsSet()) {
+TraceLog::ThreadLocalEventBuffer* TraceLog::EnsureThreadLocalEventBuffer(
+    TraceLogThreadState* state) {
+  if (state->blocks_message_loop || !ThreadTaskRunnerHandle::IsSet())
     return nullptr;
-  }
-  auto* buffer =
-      static_cast<ThreadLocalEventBuffer*>(ThreadLocalEventBufferSlot().Get());
+  ThreadLocalEventBuffer* buffer = state->event_buffer;
   if (buffer != nullptr &&
       buffer->generation() != generation_.load(std::memory_order_acquire)) {
-    delete buffer;  // Clears the slot.
+    delete buffer;
     buffer = nullptr;
   }
-  if (buffer == nullptr) {
+  if (buffer == nullptr)
     buffer = new ThreadLocalEventBuffer(this);
-    ThreadLocalEventBufferSlot().Set(buffer);
-  }
+  state->event_buffer = buffer;
   return buffer;
 }
 
@@ -592,9 +623,10 @@ TraceEventHandle TraceLog::EmitEventWithTimes(
     const char* scope, uint64_t id, uint64_t bind_id, int32_t thread_id,
     MonotonicTime timestamp, ThreadCpuTime thread_timestamp,
     TraceArgumentSet* args, uint32_t flags) {
-  if (!ShouldAddAfterUpdatingState(category, thread_id))
+  TraceLogThreadState* thread_state = CurrentThreadState();
+  if (!ShouldAddForThreadState(category, thread_id, thread_state))
     return 0;
-  ScopedReentrancyGuard guard;
+  ScopedReentrancyGuard guard(thread_state);
 
   if ((flags & (kFlagFlowIn | kFlagFlowOut)) != 0 &&
       (flags & kFlagProcessLocalBindId) != 0) {
@@ -602,12 +634,13 @@ TraceEventHandle TraceLog::EmitEventWithTimes(
   }
   const MonotonicTime event_timestamp = timestamp - time_offset_;
   const bool other_thread = thread_id != CurrentThreadId();
-  const int64_t instruction_count = InstructionCountNow(flags, other_thread);
+  const int64_t instruction_count = InstructionCountNow(
+      flags, other_thread, thread_state);
   const uint8_t state = category->state.load(std::memory_order_acquire);
 
   ThreadLocalEventBuffer* local_buffer = nullptr;
   if ((state & TraceCategory::kEnabledForRecording) != 0) {
-    local_buffer = EnsureThreadLocalEventBuffer();
+    local_buffer = EnsureThreadLocalEventBuffer(thread_state);
     AddTraceEventOverrideHook override_hook =
         add_trace_event_override_.load(std::memory_order_acquire);
     if (override_hook != nullptr) {
@@ -695,9 +728,10 @@ void TraceLog::UpdateDurationExplicit(const TraceCategory* category,
                                       ThreadCpuTime thread_now,
                                       int64_t thread_instruction_now) {
   const uint8_t state = category->state.load(std::memory_order_acquire);
-  if (state == 0 || ScopedReentrancyGuard::IsSet())
+  TraceLogThreadState* thread_state = CurrentThreadState();
+  if (state == 0 || thread_state == nullptr || thread_state->inside_log)
     return;
-  ScopedReentrancyGuard guard;
+  ScopedReentrancyGuard guard(thread_state);
 
   if ((state & TraceCategory::kEnabledForRecording) != 0) {
     UpdateDurationOverrideHook override_hook =
@@ -739,8 +773,9 @@ TraceEvent* TraceLog::GetEventByHandleInternal(TraceEventHandle handle,
                                                bool* lock_taken) {
   if (HandleChunkSeq(handle) == 0)
     return nullptr;
-  auto* local_buffer =
-      static_cast<ThreadLocalEventBuffer*>(ThreadLocalEventBufferSlot().Get());
+  TraceLogThreadState* thread_state = ExistingThreadState();
+  ThreadLocalEventBuffer* local_buffer =
+      thread_state != nullptr ? thread_state->event_buffer : nullptr;
   if (local_buffer != nullptr) {
     TraceEvent* event = local_buffer->GetEventByHandle(handle);
     if (event != nullptr)
@@ -880,10 +915,9 @@ void TraceLog::Flush(const std::function<void(const TraceEvent&)>& visitor) {
   std::unique_ptr<TraceBuffer> old_buffer;
   {
     ScopedLock lock(lock_);
-    auto* local_buffer = static_cast<ThreadLocalEventBuffer*>(
-        ThreadLocalEventBufferSlot().Get());
-    if (local_buffer != nullptr)
-      local_buffer->FlushWhileLocked();
+    TraceLogThreadState* thread_state = ExistingThreadState();
+    if (thread_state != nullptr && thread_state->event_buffer != nullptr)
+      thread_state->event_buffer->FlushWhileLocked();
     if (shared_chunk_)
       buffer_->ReturnChunk(shared_chunk_index_, std::move(shared_chunk_));
     generation_.fetch_add(1, std::memory_order_release);

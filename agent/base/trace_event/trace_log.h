@@ -27,6 +27,9 @@
 namespace kelmbase {
 namespace trace_event {
 
+namespace internal {
+struct TraceLogThreadState;
+}  // namespace internal
 class TraceBuffer;
 class TraceBufferChunk;
 
@@ -204,7 +207,11 @@ class TraceLog : public MemoryDumpProvider {
   TraceEvent* AddEventToSharedChunkWhileLocked(TraceEventHandle* handle,
                                                bool check_buffer_is_full);
   void ReplaceSharedChunkWhileLocked();
-  ThreadLocalEventBuffer* EnsureThreadLocalEventBuffer();
+  ThreadLocalEventBuffer* EnsureThreadLocalEventBuffer(
+      internal::TraceLogThreadState* state);
+  bool ShouldAddForThreadState(const TraceCategory* category,
+                               int32_t thread_id,
+                               internal::TraceLogThreadState* state);
   TraceEvent* GetEventByHandleInternal(TraceEventHandle handle,
                                        bool* lock_taken);
   std::string EchoEventToLog(char phase, MonotonicTime timestamp,
