@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "agent/base/memory/ref_counted.h"
+#include "agent/base/memory/weak_ptr.h"
 #include "agent/base/process_handle.h"
 #include "agent/base/system/sys_info.h"
 #include "agent/base/task/thread_task_runner_handle.h"
@@ -367,6 +368,48 @@ TEST_F(TraceLogTest, EventsFromInsideTheLogAreDropped) {
   log()->SetAddTraceEventOverrideHook(nullptr);
   EXPECT_EQ(hook_calls.load(), 1);
   EXPECT_EQ(inner_handle, 0u);
+}
+
+TEST_F(TraceLogTest, NewCategoryTakesTheCurrentState) {
+  Start();
+  TraceCategory* fresh = log()->GetCategoryState("fresh.category");
+  EXPECT_EQ(fresh->state_bits(), TraceCategory::kEnabledForRecording);
+  TraceCategory* hidden =
+      log()->GetCategoryState("disabled-by-default-fresh.category");
+  EXPECT_EQ(hidden->state_bits(), 0);
+  log()->SetDisabled(TraceLog::kRecordingMode);
+  EXPECT_EQ(fresh->state_bits(), 0);
+}
+
+class AsyncObserver : public TraceLog::AsyncEnabledStateObserver {
+ public:
+  void OnTraceLogDisabled() override { ++told; }
+  int told = 0;
+  WeakPtrFactory<AsyncEnabledStateObserver> weak_factory{this};
+};
+
+TEST_F(TraceLogTest, AsyncObserversAreToldOnTheirSequenceWhileTheyLive) {
+  auto runner = MakeRefCounted<test::TestTaskRunner>();
+  ThreadTaskRunnerHandle handle(runner);
+  AsyncObserver kept;
+  AsyncObserver gone;
+  log()->AddAsyncEnabledStateObserver(kept.weak_factory.GetWeakPtr());
+  log()->AddAsyncEnabledStateObserver(gone.weak_factory.GetWeakPtr());
+
+  Start();
+  log()->SetDisabled(TraceLog::kRecordingMode);
+  EXPECT_EQ(kept.told, 0) << "told by a task, not at once";
+  gone.weak_factory.InvalidateWeakPtrs();
+  runner->RunUntilIdle();
+  EXPECT_EQ(kept.told, 1);
+  EXPECT_EQ(gone.told, 0);
+
+  log()->RemoveAsyncEnabledStateObserver(&kept);
+  log()->RemoveAsyncEnabledStateObserver(&gone);
+  Start();
+  log()->SetDisabled(TraceLog::kRecordingMode);
+  runner->RunUntilIdle();
+  EXPECT_EQ(kept.told, 1);
 }
 
 class EchoTest : public TraceLogTest {
