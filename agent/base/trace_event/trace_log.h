@@ -68,6 +68,12 @@ using FilterFactoryHook =
 // observers are told with only the observer lock held. An event emitted
 // by a thread that is already inside the log (for example from an
 // observer or a filter) is dropped. Made on first use, never destroyed.
+//
+// Visibility: a category state change made under the main lock is seen by
+// an emitting thread's acquire load before it reads the filters. An event
+// in a thread's own chunk becomes visible to other threads (Flush) once the
+// chunk goes back to the buffer under the main lock: when it is full, or
+// when its thread ends.
 class TraceLog : public MemoryDumpProvider {
  public:
   enum Mode : uint8_t {
