@@ -143,6 +143,12 @@ void TraceArgumentSet::Reset() {
 void TraceArgumentSet::CopyStringsTo(TraceStringStorage* storage,
                                      bool copy_all, const char** name,
                                      const char** scope) {
+  // The common case: nothing to copy and no block to free.
+  if (count_ == 0 && !copy_all) {
+    if (!storage->empty())
+      storage->Reset(0);
+    return;
+  }
   auto length_of = [](const char* text) -> size_t {
     return text == nullptr ? 0 : strlen(text) + 1;
   };

@@ -549,18 +549,21 @@ bool TraceLog::ShouldAddForThreadState(const TraceCategory* category,
 
 TraceLog::ThreadLocalEventBuffer* TraceLog::EnsureThreadLocalEventBuffer(
     TraceLogThreadState* state) {
-  if (state->blocks_message_loop || !ThreadTaskRunnerHandle::IsSet())
+  if (state->blocks_message_loop)
     return nullptr;
   ThreadLocalEventBuffer* buffer = state->event_buffer;
-  if (buffer != nullptr &&
-      buffer->generation() != generation_.load(std::memory_order_acquire)) {
+  if (buffer != nullptr) [[likely]] {
+    if (buffer->generation() == generation_.load(std::memory_order_acquire))
+      return buffer;
     delete buffer;
-    buffer = nullptr;
+    state->event_buffer = nullptr;
   }
-  if (buffer == nullptr)
-    buffer = new ThreadLocalEventBuffer(this);
-  state->event_buffer = buffer;
-  return buffer;
+  // Only a thread that runs tasks gets a buffer of its own; it keeps it
+  // until the thread ends or a new buffer generation starts.
+  if (!ThreadTaskRunnerHandle::IsSet())
+    return nullptr;
+  state->event_buffer = new ThreadLocalEventBuffer(this);
+  return state->event_buffer;
 }
 
 void TraceLog::ReplaceSharedChunkWhileLocked() {
