@@ -7,6 +7,8 @@
 #include "agent/base/functional/revocable_closure.h"
 #include "agent/base/task/thread_task_runner_handle.h"
 #include "agent/base/threading/thread_local_storage.h"
+#include "agent/base/trace_event/category_registry.h"
+#include "agent/base/trace_event/trace_macros.h"
 
 namespace kelmbase {
 
@@ -26,6 +28,22 @@ RunLoop::Delegate* CurrentDelegate() {
   return static_cast<RunLoop::Delegate*>(DelegateSlot().Get());
 }
 
+trace_event::TraceCategory* FlowCategory() {
+  return trace_event::CategoryRegistry::Builtin(
+      trace_event::CategoryRegistry::kToplevelFlow);
+}
+
+// A loop's trace events form one flow, bound by the loop's address.
+uint64_t LoopFlowId(const RunLoop* loop) {
+  return reinterpret_cast<uintptr_t>(loop);
+}
+
+constexpr uint32_t kFlowIn =
+    trace_event::kFlagFlowIn | trace_event::kFlagProcessLocalBindId;
+constexpr uint32_t kFlowInOut = trace_event::kFlagFlowIn |
+                                trace_event::kFlagFlowOut |
+                                trace_event::kFlagProcessLocalBindId;
+
 }  // namespace
 
 RunLoop::Delegate::Delegate() = default;
@@ -41,8 +59,14 @@ void RunLoop::Delegate::Bind() {
 }
 
 bool RunLoop::Delegate::ShouldQuitWhenIdle() {
-  return !active_run_loops_.empty() &&
-         active_run_loops_.back()->quit_when_idle_;
+  const bool quit = !active_run_loops_.empty() &&
+                    active_run_loops_.back()->quit_when_idle_;
+  if (quit) {
+    KELM_TRACE_EVENT_WITH_FLAGS_AND_ARGS(
+        FlowCategory(), "RunLoop_ExitedOnIdle", kFlowIn,
+        LoopFlowId(active_run_loops_.back()), (void)0);
+  }
+  return quit;
 }
 
 RunLoop::TimeoutScope::TimeoutScope(
@@ -102,6 +126,8 @@ void RunLoop::Quit() {
     return;
   }
 
+  KELM_TRACE_EVENT_WITH_FLAGS_AND_ARGS(FlowCategory(), "RunLoop::Quit",
+                                       kFlowInOut, LoopFlowId(this), (void)0);
   quit_called_ = true;
   if (running_ && IsInnermost())
     delegate_->Quit();
@@ -115,6 +141,9 @@ void RunLoop::QuitWhenIdle() {
     return;
   }
 
+  KELM_TRACE_EVENT_WITH_FLAGS_AND_ARGS(FlowCategory(),
+                                       "RunLoop::QuitWhenIdle", kFlowInOut,
+                                       LoopFlowId(this), (void)0);
   quit_when_idle_ = true;
 }
 
@@ -129,8 +158,11 @@ void RunLoop::RemoveNestingObserverOnCurrentThread(NestingObserver* observer) {
 }
 
 bool RunLoop::BeforeRun() {
-  if (quit_called_)
+  if (quit_called_) {
+    KELM_TRACE_EVENT_WITH_FLAGS_AND_ARGS(FlowCategory(), "RunLoop_ExitedEarly",
+                                         kFlowIn, LoopFlowId(this), (void)0);
     return false;
+  }
 
   delegate_->active_run_loops_.push_back(this);
   if (delegate_->active_run_loops_.size() >= 2) {
@@ -145,6 +177,8 @@ bool RunLoop::BeforeRun() {
 
 void RunLoop::AfterRun() {
   running_ = false;
+  KELM_TRACE_EVENT_WITH_FLAGS_AND_ARGS(FlowCategory(), "RunLoop_Exited",
+                                       kFlowIn, LoopFlowId(this), (void)0);
 
   delegate_->active_run_loops_.pop_back();
   if (delegate_->active_run_loops_.empty())

@@ -11,6 +11,7 @@
 #include "agent/base/synchronization/waitable_event.h"
 #include "agent/base/task/thread_task_runner_handle.h"
 #include "agent/base/test/test_task_loop.h"
+#include "agent/base/trace_event/trace_log.h"
 #include "gtest/gtest.h"
 
 namespace kelmbase {
@@ -264,6 +265,42 @@ TEST(RunLoopWorkerTest, LoopOnAWorkerThreadStopsWhenIdle) {
 
 TEST(RunLoopDeathTest, RunLoopNeedsAThreadTaskRunner) {
   EXPECT_DEATH(RunLoop(), "Check failed: current");
+}
+
+// With tracing on, a loop's ends are trace events of one flow, bound by the
+// loop.
+TEST_P(RunLoopTest, TracedQuitsAndExits) {
+  using trace_event::TraceLog;
+  TraceLog* log = TraceLog::GetInstance();
+  log->SetEnabled(trace_event::TraceRecordingConfig(),
+                  TraceLog::kRecordingMode);
+  RunLoop early;
+  early.Quit();
+  early.Run();
+  RunLoop idle;
+  idle.QuitWhenIdle();
+  idle.Run();
+  log->SetDisabled(TraceLog::kRecordingMode);
+
+  std::vector<std::pair<std::string, uint32_t>> seen;
+  std::vector<uint64_t> bind_ids;
+  log->Flush([&](const trace_event::TraceEvent& event) {
+    if (std::string(event.category()->category_name()) != "toplevel.flow")
+      return;
+    seen.emplace_back(event.name(), event.flags());
+    bind_ids.push_back(event.bind_id() ^ log->process_hash());
+  });
+  const std::vector<std::pair<std::string, uint32_t>> expected = {
+      {"RunLoop::Quit", 0x980},        {"RunLoop_ExitedEarly", 0x880},
+      {"RunLoop::QuitWhenIdle", 0x980}, {"RunLoop_ExitedOnIdle", 0x880},
+      {"RunLoop_Exited", 0x880},
+  };
+  EXPECT_EQ(seen, expected);
+  ASSERT_EQ(bind_ids.size(), 5u);
+  EXPECT_EQ(bind_ids[0], reinterpret_cast<uintptr_t>(&early));
+  EXPECT_EQ(bind_ids[1], reinterpret_cast<uintptr_t>(&early));
+  for (size_t i = 2; i < 5; ++i)
+    EXPECT_EQ(bind_ids[i], reinterpret_cast<uintptr_t>(&idle)) << i;
 }
 
 }  // namespace

@@ -10,7 +10,9 @@ namespace kelmbase {
 // Called by the thread's controller when a task is queued and when it runs:
 // it records the posting chain of each task and tracks which task is
 // running on the thread, so that crash dumps and posted tasks can tell where
-// work came from.
+// work came from. While "toplevel.flow" records, queueing and running a task
+// each emit a complete event named by the caller's trace name, linked as one
+// flow by GetTaskTraceId.
 class TaskAnnotator {
  public:
   // For its lifetime, tasks posted on this thread carry the given IPC
@@ -45,6 +47,10 @@ class TaskAnnotator {
 
   // The task running on this thread, or null.
   static const PendingTask* CurrentTask();
+
+  // The id that links a task's trace events from posting to running: its
+  // sequence number above the low 32 bits of this annotator's address.
+  uint64_t GetTaskTraceId(const PendingTask& task) const;
 };
 
 }  // namespace kelmbase

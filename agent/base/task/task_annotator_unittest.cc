@@ -3,6 +3,10 @@
 #include "agent/base/functional/bind.h"
 #include "agent/base/location.h"
 #include "agent/base/pending_task.h"
+#include "agent/base/trace_event/category_registry.h"
+#include "agent/base/trace_event/perfetto_standin/protozero/proto_field_reader.h"
+#include "agent/base/trace_event/test/typed_event_recorder.h"
+#include "agent/base/trace_event/trace_log.h"
 #include "gtest/gtest.h"
 
 namespace kelmbase {
@@ -157,6 +161,114 @@ TEST(TaskAnnotatorTest, PlaceholderTaskDoesNotCountAsCurrent) {
     task.sequence_num = c.sequence_num;
     annotator.RunTask("test", task);
     EXPECT_EQ(seen, c.counts ? &task : nullptr) << c.sequence_num;
+  }
+}
+
+// With "toplevel.flow" recording, posting and running a task are two
+// complete events bound into one flow by the task's trace id.
+TEST(TaskAnnotatorTracingTest, PostedTaskLeavesAFlowFromPostToRun) {
+  using trace_event::TraceLog;
+  TraceLog* log = TraceLog::GetInstance();
+  log->SetEnabled(trace_event::TraceRecordingConfig(),
+                  TraceLog::kRecordingMode);
+
+  TaskAnnotator annotator;
+  bool ran = false;
+  PendingTask task(FROM_HERE, BindOneShot([](bool* ran) { *ran = true; },
+                                          &ran));
+  task.sequence_num = 7;
+  annotator.MarkQueued("SequenceManager PostTask", task, "default_tq");
+  annotator.RunTask("SequenceManager RunTask", task);
+  EXPECT_TRUE(ran);
+  log->SetDisabled(TraceLog::kRecordingMode);
+
+  struct Seen {
+    std::string name;
+    char phase;
+    uint32_t flags;
+    uint64_t bind_id;
+    int64_t duration_us;
+    std::string pretty;
+  };
+  std::vector<Seen> seen;
+  log->Flush([&seen](const trace_event::TraceEvent& event) {
+    if (std::string(event.category()->category_name()) != "toplevel.flow")
+      return;
+    std::string pretty;
+    event.AppendPrettyPrinted(&pretty);
+    seen.push_back(Seen{event.name(), event.phase(), event.flags(),
+                        event.bind_id(), event.duration().InMicroseconds(),
+                        pretty});
+  });
+
+  const uint64_t trace_id =
+      (uint64_t{7} << 32) |
+      static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&annotator));
+  EXPECT_EQ(annotator.GetTaskTraceId(task), trace_id);
+  const uint64_t bind_id = trace_id ^ log->process_hash();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].name, "SequenceManager PostTask");
+  EXPECT_EQ(seen[0].phase, 'X');
+  EXPECT_EQ(seen[0].flags, 0x900u);
+  EXPECT_EQ(seen[0].pretty,
+            "SequenceManager PostTask[toplevel.flow], "
+            "{task_queue_name:\"default_tq\"}");
+  EXPECT_EQ(seen[1].name, "SequenceManager RunTask");
+  EXPECT_EQ(seen[1].phase, 'X');
+  EXPECT_EQ(seen[1].flags, 0x880u);
+  for (const Seen& event : seen) {
+    EXPECT_EQ(event.bind_id, bind_id) << event.name;
+    EXPECT_GE(event.duration_us, 0) << event.name << " was closed";
+  }
+}
+
+TEST(TaskAnnotatorTracingTest, IpcSliceCarriesTheHashAndTheDelay) {
+  trace_event::TraceRecordingConfig config;
+  config.category_filter.disabled_categories() = {
+      "disabled-by-default-toplevel.ipc"};
+  trace_event::test::TypedEventRecorder recorder;
+  trace_event::TraceLog::GetInstance()->SetEnabled(
+      config, trace_event::TraceLog::kRecordingMode);
+
+  TaskAnnotator annotator;
+  PendingTask delayed(FROM_HERE, BindOneShot([] {}),
+                      MonotonicTime::FromInternalValue(1000),
+                      MonotonicTime::FromInternalValue(1250));
+  delayed.ipc_hash = 0xABCD;
+  annotator.RunTask("test", delayed);
+  PendingTask immediate(FROM_HERE, BindOneShot([] {}));
+  immediate.ipc_hash = 5;
+  annotator.RunTask("test", immediate);
+
+  const auto events = recorder.events();
+  ASSERT_EQ(events.size(), 4u);
+  struct Expected {
+    char phase;
+    uint64_t hash;
+    int64_t delay;  // -1: no field
+  };
+  const Expected kExpected[] = {{'B', 0xABCD, 250}, {'E', 0, -1},
+                                {'B', 5, -1}, {'E', 0, -1}};
+  for (size_t i = 0; i < events.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(events[i].name, "TaskAnnotator::RunTask");
+    EXPECT_EQ(events[i].category, "disabled-by-default-toplevel.ipc");
+    EXPECT_EQ(events[i].phase, kExpected[i].phase);
+    const protozero::ProtoFieldReader event(events[i].event);
+    if (kExpected[i].phase == 'E') {
+      EXPECT_TRUE(event.fields().empty());
+      continue;
+    }
+    ASSERT_NE(event.Find(1002), nullptr);
+    const protozero::ProtoFieldReader execution(event.Find(1002)->bytes);
+    EXPECT_EQ(execution.Find(1)->varint, kExpected[i].hash);
+    if (kExpected[i].delay < 0) {
+      EXPECT_EQ(execution.Find(2), nullptr);
+    } else {
+      ASSERT_NE(execution.Find(2), nullptr);
+      EXPECT_EQ(execution.Find(2)->varint,
+                static_cast<uint64_t>(kExpected[i].delay));
+    }
   }
 }
 

@@ -10,7 +10,11 @@
 
 #include "agent/base/command_line.h"
 #include "agent/base/threading/platform_thread.h"
+#include "agent/base/threading/thread_restrictions.h"
 #include "agent/base/time/time.h"
+#include "agent/base/trace_event/perfetto_standin/protozero/proto_field_reader.h"
+#include "agent/base/trace_event/test/typed_event_recorder.h"
+#include "agent/base/trace_event/trace_log.h"
 
 #include "gtest/gtest.h"
 
@@ -220,6 +224,80 @@ TEST_F(JankMonitoringTest, BlockingScopesFeedTheWindow) {
   JankWindow::MonitorNextJankWindowIfNecessary(At(start, 61));
   ASSERT_EQ(1u, reports_.size());
   EXPECT_EQ(1, reports_[0].second);
+}
+
+// With "base" recording, each scope is a typed slice that names where the
+// blocking call was made; the blocking call's errno still survives.
+TEST(ScopedBlockingCallTracingTest, ScopeIsASliceNamingItsLocation) {
+  struct Case {
+    const char* slice;
+    bool sync_primitives;
+  };
+  const Case kCases[] = {
+      {"ScopedBlockingCall", false},
+      {"ScopedBlockingCallWithBaseSyncPrimitives", true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.slice);
+    trace_event::test::TypedEventRecorder recorder;
+    const Location location("ReadConfig", "agent/base/files/file_util.cc", 7,
+                            nullptr);
+    errno = 0;
+    if (c.sync_primitives) {
+      ScopedBlockingCallWithBaseSyncPrimitives scope(location,
+                                                     BlockingType::kWillBlock);
+      errno = ENOENT;
+    } else {
+      ScopedBlockingCall scope(location, BlockingType::kMayBlock);
+      errno = ENOENT;
+    }
+    EXPECT_EQ(errno, ENOENT);
+
+    const auto events = recorder.events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].phase, 'B');
+    EXPECT_EQ(events[0].name, c.slice);
+    EXPECT_EQ(events[0].category, "base");
+    const protozero::ProtoFieldReader event(events[0].event);
+    ASSERT_NE(event.Find(33), nullptr);
+    const protozero::ProtoFieldReader source(event.Find(33)->bytes);
+    EXPECT_EQ(source.Find(2)->bytes, "agent/base/files/file_util.cc");
+    EXPECT_EQ(source.Find(3)->bytes, "ReadConfig");
+    EXPECT_EQ(events[1].phase, 'E');
+    EXPECT_EQ(events[1].name, c.slice);
+  }
+}
+
+TEST(ScopedBlockingCallTracingTest, NoSliceWhileBaseIsOff) {
+  trace_event::test::TypedEventRecorder recorder;
+  trace_event::TraceRecordingConfig config;
+  config.category_filter.included_categories() = {"toplevel"};
+  trace_event::TraceLog::GetInstance()->SetEnabled(
+      config, trace_event::TraceLog::kRecordingMode);
+  { ScopedBlockingCall scope(FROM_HERE, BlockingType::kMayBlock); }
+  EXPECT_TRUE(recorder.events().empty());
+}
+
+TEST(ScopedAllowBaseSyncPrimitivesTracingTest, SliceCarriesAnInternedId) {
+  trace_event::test::TypedEventRecorder recorder;
+  const Location location("Shutdown", "agent/base/task/operation_gate.cc", 9,
+                          nullptr);
+  { ScopedAllowBaseSyncPrimitivesOutsideBlockingScope first(location); }
+  { ScopedAllowBaseSyncPrimitivesOutsideBlockingScope again(location); }
+
+  const auto events = recorder.events();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[0].name, "ScopedAllowBaseSyncPrimitivesOutsideBlockingScope");
+  EXPECT_EQ(protozero::ProtoFieldReader(events[0].event).Find(34)->varint, 1u);
+  EXPECT_EQ(protozero::ProtoFieldReader(events[2].event).Find(34)->varint, 1u);
+  // The location is described once, with the first slice.
+  const protozero::ProtoFieldReader interned(events[0].interned_data);
+  ASSERT_EQ(interned.FindAll(4).size(), 1u);
+  const protozero::ProtoFieldReader entry(interned.Find(4)->bytes);
+  EXPECT_EQ(entry.Find(1)->varint, 1u);
+  EXPECT_EQ(entry.Find(2)->bytes, "agent/base/task/operation_gate.cc");
+  EXPECT_EQ(entry.Find(3)->bytes, "Shutdown");
+  EXPECT_TRUE(events[2].interned_data.empty());
 }
 
 }  // namespace

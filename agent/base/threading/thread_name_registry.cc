@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "agent/base/threading/thread_local_storage.h"
+#include "agent/base/trace_event/heap_context_tracker.h"
 
 namespace kelmbase {
 namespace {
@@ -55,24 +56,30 @@ void ThreadNameRegistry::AddThread(PlatformThreadHandle::Handle handle,
 
 void ThreadNameRegistry::SetNameForCurrentThread(const std::string& name) {
   const PlatformThreadId id = PlatformThread::CurrentId();
-  ScopedLock locked(lock_);
-  std::string*& interned = name_to_interned_name_[name];
-  if (interned == nullptr) interned = new std::string(name);
-  std::string* const leaked_name = interned;
+  const char* interned_name;
+  {
+    ScopedLock locked(lock_);
+    std::string*& interned = name_to_interned_name_[name];
+    if (interned == nullptr) interned = new std::string(name);
+    std::string* const leaked_name = interned;
+    interned_name = leaked_name->c_str();
 
-  GetThreadNameTLS().Set(const_cast<char*>(leaked_name->c_str()));
-  for (Observer* observer : observers_) {
-    observer->OnThreadNameChanged(leaked_name->c_str());
-  }
+    GetThreadNameTLS().Set(const_cast<char*>(interned_name));
+    for (Observer* observer : observers_) {
+      observer->OnThreadNameChanged(interned_name);
+    }
 
-  auto id_to_handle = thread_id_to_handle_.find(id);
-  if (id_to_handle == thread_id_to_handle_.end()) {
-    // Not started here: the main thread (or a foreign thread).
-    main_process_name_ = leaked_name;
-    main_process_id_ = id;
-    return;
+    auto id_to_handle = thread_id_to_handle_.find(id);
+    if (id_to_handle == thread_id_to_handle_.end()) {
+      // Not started here: the main thread (or a foreign thread).
+      main_process_name_ = leaked_name;
+      main_process_id_ = id;
+      return;
+    }
+    thread_handle_to_interned_name_[id_to_handle->second] = leaked_name;
   }
-  thread_handle_to_interned_name_[id_to_handle->second] = leaked_name;
+  // Outside the lock: the tracker may be made now, and it allocates.
+  trace_event::HeapContextTracker::SetCurrentThreadName(interned_name);
 }
 
 const char* ThreadNameRegistry::GetName(PlatformThreadId id) {

@@ -1,63 +1,133 @@
 #ifndef AGENT_BASE_TRACE_EVENT_TRACE_EVENT_H_
 #define AGENT_BASE_TRACE_EVENT_TRACE_EVENT_H_
 
-// The trace-event calls of the task code. Until the trace log exists every
-// category reads as disabled: each call compiles to nothing and evaluates
-// none of its arguments, so callers build costly arguments only after
-// asking TRACE_EVENT_CATEGORY_GROUP_ENABLED. Once recording exists, these
-// become the real calls with the same arguments.
-//
-//   TRACE_EVENT0(category, name)                      scoped slice
-//   TRACE_EVENT1(category, name, arg_name, arg_value) scoped slice
-//   TRACE_EVENT_BEGIN0 / TRACE_EVENT_END0(category, name)
-//   TRACE_EVENT_BEGIN1(category, name, arg_name, arg_value)
-//   TRACE_EVENT_INSTANT1(category, name, scope, arg_name, arg_value)
-//   TRACE_EVENT_NESTABLE_ASYNC_BEGIN1(category, name, id, arg_name, value)
-//   TRACE_EVENT_NESTABLE_ASYNC_END0(category, name, id)
-//   TRACE_EVENT_OBJECT_CREATED_WITH_ID(category, name, id)
-//   TRACE_EVENT_OBJECT_DELETED_WITH_ID(category, name, id)
-//   TRACE_EVENT_OBJECT_SNAPSHOT_WITH_ID(category, name, id, snapshot)
-//   TRACE_COUNTER1(category, name, value)
-//   TRACE_EVENT_CATEGORY_GROUP_ENABLED(category, bool* ret)
+#include <cstdint>
+#include <string>
+
+#include "agent/base/time/time.h"
+#include "agent/base/trace_event/trace_arguments.h"
+#include "agent/base/trace_event/trace_category.h"
 
 namespace kelmbase {
-namespace trace_event_internal {
-// Only named in unevaluated operands; never defined.
-template <typename... Args>
-int Ignore(const Args&... args);
-}  // namespace trace_event_internal
+namespace trace_event {
+
+class TraceEventMemoryOverhead;
+
+// Phases.
+inline constexpr char kPhaseComplete = 'X';
+inline constexpr char kPhaseBegin = 'B';
+inline constexpr char kPhaseEnd = 'E';
+inline constexpr char kPhaseInstant = 'I';
+inline constexpr char kPhaseCounter = 'C';
+inline constexpr char kPhaseAsyncBegin = 'b';
+inline constexpr char kPhaseCreateObject = 'N';
+inline constexpr char kPhaseSnapshotObject = 'O';
+inline constexpr char kPhaseDeleteObject = 'D';
+inline constexpr char kPhaseEnterContext = '(';
+inline constexpr char kPhaseLeaveContext = ')';
+inline constexpr char kPhaseMetadata = 'M';
+
+// Event flags.
+inline constexpr uint32_t kFlagCopy = 0x1;
+inline constexpr uint32_t kFlagHasId = 0x2;
+inline constexpr uint32_t kFlagInstantWithoutTrack = 0x8;
+inline constexpr uint32_t kFlagExplicitTimestamp = 0x10;
+inline constexpr uint32_t kFlagFlowIn = 0x80;
+inline constexpr uint32_t kFlagFlowOut = 0x100;
+inline constexpr uint32_t kFlagNoThreadTime = 0x400;
+// The bind id is local to this process: with a flow flag, the trace log
+// mixes the process hash into it.
+inline constexpr uint32_t kFlagProcessLocalBindId = 0x800;
+
+// One recorded event. Events live in the 64 slots of a buffer chunk and
+// are re-initialised in place (Reset) rather than allocated one by one.
+// An event belongs to the thread that fills its slot until the chunk is
+// handed back to the buffer. Not copyable; MoveFrom transfers one.
+class TraceEvent {
+ public:
+  // Timestamp 0, duration -1, instruction count -1, phase 'B', nothing
+  // else set.
+  TraceEvent();
+  // Takes `args` over (it is left empty) and copies the strings that the
+  // flags or the argument kinds ask for.
+  TraceEvent(int32_t thread_id, MonotonicTime timestamp,
+             ThreadCpuTime thread_timestamp, int64_t thread_instruction_count,
+             char phase, const TraceCategory* category, const char* name,
+             const char* scope, uint64_t id, uint64_t bind_id,
+             TraceArgumentSet* args, uint32_t flags);
+  TraceEvent(const TraceEvent&) = delete;
+  TraceEvent& operator=(const TraceEvent&) = delete;
+  ~TraceEvent();
+
+  // Re-initialises the slot in place, as the constructor does; the old
+  // arguments and strings are released.
+  void Reset(int32_t thread_id, MonotonicTime timestamp,
+             ThreadCpuTime thread_timestamp, int64_t thread_instruction_count,
+             char phase, const TraceCategory* category, const char* name,
+             const char* scope, uint64_t id, uint64_t bind_id,
+             TraceArgumentSet* args, uint32_t flags);
+  // Back to the default event, releasing arguments and strings.
+  void Reset();
+
+  // Takes over every field, the strings and the arguments of `other`.
+  void MoveFrom(TraceEvent* other);
+
+  // Closes a complete event.
+  void UpdateDuration(MonotonicTime now, ThreadCpuTime thread_now,
+                      int64_t thread_instruction_now);
+
+  // "name[category]" and, with arguments, ", {a:1, b:\"x\"}".
+  void AppendPrettyPrinted(std::string* out) const;
+
+  void EstimateTraceMemoryOverhead(TraceEventMemoryOverhead* overhead) const;
+
+  MonotonicTime timestamp() const { return timestamp_; }
+  ThreadCpuTime thread_timestamp() const { return thread_timestamp_; }
+  Duration duration() const { return duration_; }
+  Duration thread_duration() const { return thread_duration_; }
+  int64_t thread_instruction_count() const {
+    return thread_instruction_count_;
+  }
+  int64_t thread_instruction_delta() const {
+    return thread_instruction_delta_;
+  }
+  const char* scope() const { return scope_; }
+  uint64_t id() const { return id_; }
+  const TraceCategory* category() const { return category_; }
+  const char* name() const { return name_; }
+  const TraceArgumentSet& args() const { return args_; }
+  int32_t thread_id() const { return thread_id_; }
+  uint32_t flags() const { return flags_; }
+  uint64_t bind_id() const { return bind_id_; }
+  char phase() const { return phase_; }
+  bool has_string_storage() const { return !storage_.empty(); }
+
+ private:
+  void Init(int32_t thread_id, MonotonicTime timestamp,
+            ThreadCpuTime thread_timestamp, int64_t thread_instruction_count,
+            char phase, const TraceCategory* category, const char* name,
+            const char* scope, uint64_t id, uint64_t bind_id,
+            TraceArgumentSet* args, uint32_t flags);
+
+  MonotonicTime timestamp_;
+  ThreadCpuTime thread_timestamp_;
+  Duration duration_ = Duration::FromMicroseconds(-1);
+  Duration thread_duration_;
+  int64_t thread_instruction_count_ = -1;
+  int64_t thread_instruction_delta_ = 0;
+  const char* scope_ = nullptr;
+  uint64_t id_ = 0;
+  const TraceCategory* category_ = nullptr;
+  const char* name_ = nullptr;
+  TraceStringStorage storage_;
+  TraceArgumentSet args_;
+  int32_t thread_id_ = 0;
+  uint32_t flags_ = 0;
+  uint64_t bind_id_ = 0;
+  char phase_ = kPhaseBegin;
+};
+
+}  // namespace trace_event
 }  // namespace kelmbase
-
-// Names the arguments without evaluating them.
-#define KELM_TRACE_IGNORE(...) \
-  static_cast<void>(sizeof(::kelmbase::trace_event_internal::Ignore(__VA_ARGS__)))
-
-#define TRACE_EVENT0(category, name) KELM_TRACE_IGNORE(category, name)
-#define TRACE_EVENT1(category, name, arg_name, arg_value) \
-  KELM_TRACE_IGNORE(category, name, arg_name, arg_value)
-#define TRACE_EVENT_BEGIN0(category, name) KELM_TRACE_IGNORE(category, name)
-#define TRACE_EVENT_BEGIN1(category, name, arg_name, arg_value) \
-  KELM_TRACE_IGNORE(category, name, arg_name, arg_value)
-#define TRACE_EVENT_END0(category, name) KELM_TRACE_IGNORE(category, name)
-#define TRACE_EVENT_INSTANT1(category, name, scope, arg_name, arg_value) \
-  KELM_TRACE_IGNORE(category, name, arg_name, arg_value)
-#define TRACE_EVENT_NESTABLE_ASYNC_BEGIN1(category, name, id, arg_name, \
-                                          arg_value)                    \
-  KELM_TRACE_IGNORE(category, name, id, arg_name, arg_value)
-#define TRACE_EVENT_NESTABLE_ASYNC_END0(category, name, id) \
-  KELM_TRACE_IGNORE(category, name, id)
-#define TRACE_EVENT_OBJECT_CREATED_WITH_ID(category, name, id) \
-  KELM_TRACE_IGNORE(category, name, id)
-#define TRACE_EVENT_OBJECT_DELETED_WITH_ID(category, name, id) \
-  KELM_TRACE_IGNORE(category, name, id)
-#define TRACE_EVENT_OBJECT_SNAPSHOT_WITH_ID(category, name, id, snapshot) \
-  KELM_TRACE_IGNORE(category, name, id)
-#define TRACE_COUNTER1(category, name, value) \
-  KELM_TRACE_IGNORE(category, name, value)
-// The scope argument of instant events: the current thread.
-#define TRACE_EVENT_SCOPE_THREAD 't'
-
-#define TRACE_EVENT_CATEGORY_GROUP_ENABLED(category, ret) \
-  static_cast<void>(*(ret) = false)
 
 #endif  // AGENT_BASE_TRACE_EVENT_TRACE_EVENT_H_

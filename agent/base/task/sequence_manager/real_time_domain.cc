@@ -1,7 +1,7 @@
 #include "agent/base/task/sequence_manager/real_time_domain.h"
 
 #include "agent/base/task/sequence_manager/sequence_manager_impl.h"
-#include "agent/base/trace_event/trace_event.h"
+#include "agent/base/trace_event/inert_trace_macros.h"
 
 namespace kelmbase {
 namespace sequence_manager {

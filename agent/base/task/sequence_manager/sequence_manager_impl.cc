@@ -8,7 +8,7 @@
 #include "agent/base/rand_util.h"
 #include "agent/base/task/sequence_manager/work_queue.h"
 #include "agent/base/threading/thread_local_storage.h"
-#include "agent/base/trace_event/trace_event.h"
+#include "agent/base/trace_event/inert_trace_macros.h"
 #include "logging/check.h"
 
 namespace kelmbase {

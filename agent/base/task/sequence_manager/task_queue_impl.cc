@@ -9,7 +9,7 @@
 #include "agent/base/task/sequence_manager/work_queue.h"
 #include "agent/base/task/task_posting_deferral_scope.h"
 #include "agent/base/threading/thread_restrictions.h"
-#include "agent/base/trace_event/trace_event.h"
+#include "agent/base/trace_event/inert_trace_macros.h"
 #include "logging/check.h"
 
 namespace kelmbase {

@@ -1,0 +1,91 @@
+#include "agent/base/trace_event/trace_event_memory_overhead.h"
+
+#include "agent/base/strings/string_printf.h"
+#include "agent/base/trace_event/process_dump.h"
+#include "logging/check.h"
+
+namespace kelmbase {
+namespace trace_event {
+
+namespace {
+
+constexpr const char* kTypeNames[TraceEventMemoryOverhead::kLast] = {
+    "(Other)",
+    "TraceBuffer",
+    "TraceBufferChunk",
+    "TraceEvent",
+    "TraceEvent(Unused)",
+    "TracedValue",
+    "ConvertableToTraceFormat",
+    "AllocationRegister",
+    "TypeNameDeduplicator",
+    "StackFrameDeduplicator",
+    "std::string",
+    "kelmbase::Value",
+    "TraceEventMemoryOverhead",
+    "FrameMetrics",
+};
+
+}  // namespace
+
+TraceEventMemoryOverhead::TraceEventMemoryOverhead() = default;
+TraceEventMemoryOverhead::~TraceEventMemoryOverhead() = default;
+
+// static
+const char* TraceEventMemoryOverhead::TypeName(ObjectType type) {
+  CHECK(type < kLast);
+  return kTypeNames[type];
+}
+
+void TraceEventMemoryOverhead::Add(ObjectType type, size_t allocated,
+                                   size_t resident) {
+  CHECK(type < kLast);
+  Row& row = rows_[type];
+  row.count += 1;
+  row.allocated += allocated;
+  row.resident += resident;
+}
+
+void TraceEventMemoryOverhead::AddSelf() {
+  Add(kTraceEventMemoryOverhead, sizeof(*this));
+}
+
+size_t TraceEventMemoryOverhead::GetCount(ObjectType type) const {
+  CHECK(type < kLast);
+  return rows_[type].count;
+}
+
+size_t TraceEventMemoryOverhead::GetAllocated(ObjectType type) const {
+  CHECK(type < kLast);
+  return rows_[type].allocated;
+}
+
+size_t TraceEventMemoryOverhead::GetResident(ObjectType type) const {
+  CHECK(type < kLast);
+  return rows_[type].resident;
+}
+
+void TraceEventMemoryOverhead::Update(const TraceEventMemoryOverhead& other) {
+  for (size_t i = 0; i < kLast; ++i) {
+    rows_[i].count += other.rows_[i].count;
+    rows_[i].allocated += other.rows_[i].allocated;
+    rows_[i].resident += other.rows_[i].resident;
+  }
+}
+
+void TraceEventMemoryOverhead::DumpInto(const char* base_name,
+                                        ProcessDump* dump) const {
+  for (size_t i = 0; i < kLast; ++i) {
+    const Row& row = rows_[i];
+    if (row.allocated == 0)
+      continue;
+    AllocatorDump* allocator_dump = dump->CreateAllocatorDump(
+        FormatString("%s/%s", base_name, kTypeNames[i]));
+    allocator_dump->AddScalar("size", "bytes", row.allocated);
+    allocator_dump->AddScalar("resident_size", "bytes", row.resident);
+    allocator_dump->AddScalar("object_count", "objects", row.count);
+  }
+}
+
+}  // namespace trace_event
+}  // namespace kelmbase

@@ -1,0 +1,602 @@
+#include "agent/base/trace_event/trace_log.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent/base/memory/ref_counted.h"
+#include "agent/base/memory/weak_ptr.h"
+#include "agent/base/process_handle.h"
+#include "agent/base/system/sys_info.h"
+#include "agent/base/task/thread_task_runner_handle.h"
+#include "agent/base/test/test_task_runner.h"
+#include "agent/base/threading/platform_thread.h"
+#include "agent/base/trace_event/category_registry.h"
+#include "agent/base/trace_event/heap_context_tracker.h"
+#include "agent/base/trace_event/heap_profiler_event_filter.h"
+#include "agent/base/trace_event/memory_dump_manager.h"
+#include "agent/base/trace_event/process_dump.h"
+#include "agent/base/trace_event/trace_buffer.h"
+#include "agent/base/trace_event/trace_macros.h"
+#include "agent/base/values.h"
+#include "gtest/gtest.h"
+
+namespace kelmbase {
+namespace trace_event {
+namespace {
+
+constexpr size_t kChunkSize = TraceBufferChunk::kTraceBufferChunkSize;
+
+TraceCategory* Category(CategoryRegistry::BuiltinIndex index) {
+  return CategoryRegistry::Builtin(index);
+}
+
+int32_t ThisThreadId() {
+  return static_cast<int32_t>(PlatformThread::CurrentId());
+}
+
+// What a test reads back of one recorded event.
+struct Recorded {
+  std::string name;
+  std::string category;
+  char phase;
+  int32_t thread_id;
+  uint64_t id;
+  uint64_t bind_id;
+  uint32_t flags;
+  int64_t duration_us;
+  std::string pretty;
+};
+
+TraceEventHandle Instant(const TraceCategory* category, const char* name) {
+  return EmitEvent(kPhaseInstant, category, name, nullptr, 0, nullptr, 0);
+}
+
+class TraceLogTest : public testing::Test {
+ protected:
+  void TearDown() override {
+    log()->SetDisabled(TraceLog::kRecordingMode | TraceLog::kFilteringMode);
+    Collect();
+  }
+
+  static TraceLog* log() { return TraceLog::GetInstance(); }
+
+  static void Start(const TraceRecordingConfig& config = {},
+                    uint8_t modes = TraceLog::kRecordingMode) {
+    log()->SetEnabled(config, modes);
+  }
+
+  static std::vector<Recorded> Collect() {
+    std::vector<Recorded> events;
+    log()->Flush([&events](const TraceEvent& event) {
+      std::string pretty;
+      event.AppendPrettyPrinted(&pretty);
+      events.push_back(Recorded{
+          event.name() != nullptr ? event.name() : "",
+          event.category() != nullptr ? event.category()->category_name()
+                                      : "",
+          event.phase(), event.thread_id(), event.id(), event.bind_id(),
+          event.flags(), event.duration().InMicroseconds(), pretty});
+    });
+    return events;
+  }
+
+  static std::vector<Recorded> Named(const std::vector<Recorded>& events,
+                                     const std::string& name) {
+    std::vector<Recorded> found;
+    for (const Recorded& event : events) {
+      if (event.name == name)
+        found.push_back(event);
+    }
+    return found;
+  }
+};
+
+TEST_F(TraceLogTest, NothingIsEmittedWhileRecordingIsOff) {
+  int evaluated = 0;
+  auto argument = [&evaluated] {
+    ++evaluated;
+    return 1;
+  };
+  {
+    KELM_TRACE_EVENT1(Category(CategoryRegistry::kToplevel), "scoped", "arg",
+                      argument());
+    KELM_TRACE_EVENT_INSTANT1(Category(CategoryRegistry::kBase), "instant",
+                              "arg", argument());
+  }
+  EXPECT_EQ(evaluated, 0) << "arguments are evaluated only for a kept event";
+  EXPECT_EQ(Instant(Category(CategoryRegistry::kBase), "direct"), 0u);
+  EXPECT_TRUE(Collect().empty());
+}
+
+TEST_F(TraceLogTest, DefaultConfigurationSkipsDisabledByDefaultCategories) {
+  Start();
+  EXPECT_EQ(Category(CategoryRegistry::kToplevel)->state_bits(),
+            TraceCategory::kEnabledForRecording);
+  EXPECT_EQ(Category(CategoryRegistry::kDisabledByDefaultLifecycles)
+                ->state_bits(),
+            0);
+  EXPECT_NE(Instant(Category(CategoryRegistry::kToplevel), "kept"), 0u);
+  EXPECT_EQ(Instant(Category(CategoryRegistry::kDisabledByDefaultLifecycles),
+                    "dropped"),
+            0u);
+  log()->SetDisabled(TraceLog::kRecordingMode);
+  EXPECT_EQ(Category(CategoryRegistry::kToplevel)->state_bits(), 0);
+
+  const std::vector<Recorded> events = Collect();
+  ASSERT_EQ(Named(events, "kept").size(), 1u);
+  EXPECT_EQ(Named(events, "kept")[0].category, "toplevel");
+  EXPECT_EQ(Named(events, "kept")[0].thread_id, ThisThreadId());
+  EXPECT_TRUE(Named(events, "dropped").empty());
+
+  // Stopping writes the metadata.
+  const std::vector<Recorded> cpus = Named(events, "num_cpus");
+  ASSERT_EQ(cpus.size(), 1u);
+  EXPECT_EQ(cpus[0].phase, 'M');
+  EXPECT_EQ(cpus[0].category, "__metadata");
+  EXPECT_EQ(cpus[0].thread_id, 0);
+  EXPECT_EQ(cpus[0].pretty, "num_cpus[__metadata], {number:" +
+                                std::to_string(GetProcessorCount()) + "}");
+  EXPECT_TRUE(Named(events, "trace_buffer_overflowed").empty());
+}
+
+TEST_F(TraceLogTest, IncludedCategoriesOnly) {
+  TraceRecordingConfig config;
+  config.category_filter.included_categories() = {"toplevel"};
+  Start(config);
+  EXPECT_NE(Instant(Category(CategoryRegistry::kToplevel), "kept"), 0u);
+  EXPECT_EQ(Instant(Category(CategoryRegistry::kBase), "dropped"), 0u);
+  TraceCategory* added = log()->GetCategoryState("toplevel.added");
+  EXPECT_EQ(added->state_bits(), 0) << "a new entry gets the current state";
+  TraceCategory* added_enabled = log()->GetCategoryState("top*level");
+  EXPECT_EQ(added_enabled->state_bits(), 0);
+}
+
+// The 65th event of a thread takes a new chunk, both with a thread-local
+// buffer (a thread that runs tasks) and through the shared chunk.
+TEST_F(TraceLogTest, SixtyFifthEventTakesANewChunk) {
+  for (bool with_task_runner : {false, true}) {
+    SCOPED_TRACE(with_task_runner ? "own chunk" : "shared chunk");
+    Start();
+    std::vector<TraceEventHandle> handles;
+    std::thread thread([&handles, with_task_runner] {
+      std::unique_ptr<ThreadTaskRunnerHandle> runner_handle;
+      if (with_task_runner) {
+        runner_handle = std::make_unique<ThreadTaskRunnerHandle>(
+            MakeRefCounted<test::TestTaskRunner>());
+      }
+      for (size_t i = 0; i <= kChunkSize; ++i)
+        handles.push_back(Instant(Category(CategoryRegistry::kBase), "e"));
+      EXPECT_EQ(
+          MemoryDumpManager::GetInstance()->GetRegistrations().size(),
+          with_task_runner ? 2u : 1u)
+          << "a thread's own buffer reports its memory";
+    });
+    thread.join();
+    for (size_t i = 1; i < kChunkSize; ++i)
+      EXPECT_EQ(HandleChunkSeq(handles[i]), HandleChunkSeq(handles[0]));
+    EXPECT_EQ(HandleEventIndex(handles[kChunkSize - 1]), 63u);
+    EXPECT_NE(HandleChunkSeq(handles[kChunkSize]), HandleChunkSeq(handles[0]));
+    EXPECT_NE(HandleChunkSeq(handles[kChunkSize]), 0u);
+    EXPECT_EQ(HandleEventIndex(handles[kChunkSize]), 0u);
+    EXPECT_EQ(MemoryDumpManager::GetInstance()->GetRegistrations().size(), 1u)
+        << "only the log itself once the thread has ended";
+
+    log()->SetDisabled(TraceLog::kRecordingMode);
+    EXPECT_EQ(Named(Collect(), "e").size(), kChunkSize + 1)
+        << "the thread's last chunk is handed back when it ends";
+  }
+}
+
+TEST_F(TraceLogTest, FullBufferStopsRecordingAndRecordsTheOverflow) {
+  TraceRecordingConfig config;
+  config.buffer_size_in_events = 2 * kChunkSize;  // A vector of 2 chunks.
+  Start(config);
+  for (size_t i = 0; i < kChunkSize; ++i)
+    Instant(Category(CategoryRegistry::kBase), "fill");
+  EXPECT_TRUE(log()->overflow_timestamp().is_null());
+
+  // This one takes the second, last chunk.
+  EXPECT_NE(Instant(Category(CategoryRegistry::kBase), "last"), 0u);
+  EXPECT_EQ(log()->enabled_modes(), 0);
+  EXPECT_FALSE(log()->overflow_timestamp().is_null());
+  EXPECT_EQ(Instant(Category(CategoryRegistry::kBase), "after"), 0u);
+
+  const std::vector<Recorded> events = Collect();
+  EXPECT_EQ(Named(events, "fill").size(), kChunkSize);
+  EXPECT_EQ(Named(events, "last").size(), 1u)
+      << "the event that took the last chunk is kept";
+  EXPECT_TRUE(Named(events, "after").empty());
+  EXPECT_EQ(Named(events, "num_cpus").size(), 1u);
+  const std::vector<Recorded> overflow =
+      Named(events, "trace_buffer_overflowed");
+  ASSERT_EQ(overflow.size(), 1u);
+  EXPECT_EQ(overflow[0].pretty.find("trace_buffer_overflowed[__metadata], "
+                                    "{overflowed_at_ts:"),
+            0u);
+}
+
+// Stopping recording because the buffer is full tells the observers with
+// the main lock released. Another thread may fill the shared chunk in that
+// window; the event that stopped recording must then take a new chunk
+// instead of a slot past the end of the full one.
+TEST_F(TraceLogTest, EventAfterBufferFullCheckNeverTakesAFullChunk) {
+  TraceRecordingConfig config;
+  config.buffer_size_in_events = 2 * kChunkSize;
+
+  class Refiller : public TraceLog::EnabledStateObserver {
+   public:
+    explicit Refiller(const TraceRecordingConfig& config) : config_(config) {}
+    void OnTraceLogDisabled() override {
+      if (done_)
+        return;
+      done_ = true;
+      TraceLog::GetInstance()->SetEnabled(config_, TraceLog::kRecordingMode);
+      // The shared chunk holds the two metadata events; fill the rest.
+      std::thread filler([] {
+        for (size_t i = 0; i < kChunkSize - 2; ++i)
+          Instant(Category(CategoryRegistry::kBase), "filler");
+      });
+      filler.join();
+    }
+
+   private:
+    const TraceRecordingConfig config_;
+    bool done_ = false;
+  } refiller(config);
+
+  Start(config);
+  for (size_t i = 0; i < kChunkSize; ++i)
+    Instant(Category(CategoryRegistry::kBase), "fill");
+  log()->AddEnabledStateObserver(&refiller);
+  const TraceEventHandle handle =
+      Instant(Category(CategoryRegistry::kBase), "stopper");
+  log()->RemoveEnabledStateObserver(&refiller);
+  EXPECT_NE(handle, 0u);
+  bool found = log()->VisitEventByHandle(handle, [](const TraceEvent& event) {
+    EXPECT_STREQ(event.name(), "stopper");
+  });
+  EXPECT_TRUE(found);
+
+  log()->SetDisabled(TraceLog::kRecordingMode);
+  const std::vector<Recorded> events = Collect();
+  EXPECT_EQ(Named(events, "fill").size(), kChunkSize);
+  EXPECT_EQ(Named(events, "filler").size(), kChunkSize - 2);
+  EXPECT_EQ(Named(events, "stopper").size(), 1u);
+}
+
+TEST_F(TraceLogTest, ClosingARecycledEventChangesNothing) {
+  TraceRecordingConfig config;
+  config.record_mode = kRecordContinuously;
+  config.buffer_size_in_events = 2 * kChunkSize;  // A ring of 2 chunks.
+  Start(config);
+  TraceArgumentSet no_args;
+  const TraceEventHandle complete =
+      EmitEvent(kPhaseComplete, Category(CategoryRegistry::kBase), "complete",
+                nullptr, 0, &no_args, 0);
+  ASSERT_NE(complete, 0u);
+  // Enough to wrap around and reuse the first chunk.
+  for (size_t i = 0; i < 2 * kChunkSize + 1; ++i)
+    Instant(Category(CategoryRegistry::kBase), "wrap");
+  EXPECT_FALSE(log()->VisitEventByHandle(complete, [](const TraceEvent&) {}));
+  CloseEventDuration(Category(CategoryRegistry::kBase), "complete", complete);
+
+  for (const Recorded& event : Collect()) {
+    EXPECT_NE(event.name, "complete");
+    EXPECT_EQ(event.duration_us, -1) << "no slot was closed by mistake";
+  }
+}
+
+TEST_F(TraceLogTest, CompleteEventIsClosedThroughItsHandle) {
+  Start();
+  {
+    KELM_TRACE_EVENT1(Category(CategoryRegistry::kToplevel), "scope",
+                      "queue", "default_tq");
+    PlatformThread::Sleep(Duration::FromMilliseconds(2));
+  }
+  const std::vector<Recorded> events = Named(Collect(), "scope");
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].phase, 'X');
+  EXPECT_GE(events[0].duration_us, 2000);
+  EXPECT_EQ(events[0].pretty, "scope[toplevel], {queue:\"default_tq\"}");
+}
+
+TEST_F(TraceLogTest, FlowBindIdsAreMixedWithTheProcessHash) {
+  const uint64_t expected_hash =
+      (static_cast<uint64_t>(static_cast<int64_t>(GetCurrentProcessId())) ^
+       0xcbf29ce484222325ull) *
+      0x100000001b3ull;
+  EXPECT_EQ(log()->process_hash(), expected_hash);
+
+  struct Case {
+    const char* name;
+    uint32_t flags;
+    bool mixed;
+  };
+  const Case kCases[] = {
+      {"flow out, local", kFlagFlowOut | kFlagProcessLocalBindId, true},
+      {"flow in, local", kFlagFlowIn | kFlagProcessLocalBindId, true},
+      {"local only", kFlagProcessLocalBindId, false},
+      {"flow out only", kFlagFlowOut, false},
+  };
+  Start();
+  for (const Case& c : kCases) {
+    EmitEventForThread(kPhaseInstant, Category(CategoryRegistry::kBase), c.name,
+                       nullptr, 0, 0x1234, ThisThreadId(),
+                       MonotonicTime::Now(), nullptr, c.flags);
+  }
+  const std::vector<Recorded> events = Collect();
+  for (const Case& c : kCases) {
+    const std::vector<Recorded> found = Named(events, c.name);
+    ASSERT_EQ(found.size(), 1u) << c.name;
+    EXPECT_EQ(found[0].bind_id, c.mixed ? 0x1234 ^ expected_hash : 0x1234u)
+        << c.name;
+  }
+}
+
+TEST_F(TraceLogTest, ThreadNamesAccumulate) {
+  Start();
+  int32_t thread_id = 0;
+  std::thread thread([&thread_id] {
+    thread_id = ThisThreadId();
+    PlatformThread::SetName("first");
+    Instant(Category(CategoryRegistry::kBase), "e");
+    PlatformThread::SetName("second");
+    Instant(Category(CategoryRegistry::kBase), "e");
+    PlatformThread::SetName("first");
+    Instant(Category(CategoryRegistry::kBase), "e");
+  });
+  thread.join();
+  EXPECT_EQ(log()->GetThreadNames(thread_id), "first,second");
+}
+
+TEST_F(TraceLogTest, EventsFromInsideTheLogAreDropped) {
+  static std::atomic<int> hook_calls{0};
+  static TraceEventHandle inner_handle = 1;
+  log()->SetAddTraceEventOverrideHook(
+      [](TraceEvent* event, bool, TraceEventHandle* handle) {
+        ++hook_calls;
+        // Re-entering from inside the log must not record.
+        inner_handle = Instant(Category(CategoryRegistry::kBase), "inner");
+        *handle = 42;
+      });
+  Start();
+  EXPECT_EQ(Instant(Category(CategoryRegistry::kBase), "outer"), 42u);
+  log()->SetAddTraceEventOverrideHook(nullptr);
+  EXPECT_EQ(hook_calls.load(), 1);
+  EXPECT_EQ(inner_handle, 0u);
+}
+
+TEST_F(TraceLogTest, NewCategoryTakesTheCurrentState) {
+  Start();
+  TraceCategory* fresh = log()->GetCategoryState("fresh.category");
+  EXPECT_EQ(fresh->state_bits(), TraceCategory::kEnabledForRecording);
+  TraceCategory* hidden =
+      log()->GetCategoryState("disabled-by-default-fresh.category");
+  EXPECT_EQ(hidden->state_bits(), 0);
+  log()->SetDisabled(TraceLog::kRecordingMode);
+  EXPECT_EQ(fresh->state_bits(), 0);
+}
+
+class AsyncObserver : public TraceLog::AsyncEnabledStateObserver {
+ public:
+  void OnTraceLogDisabled() override { ++told; }
+  int told = 0;
+  WeakPtrFactory<AsyncEnabledStateObserver> weak_factory{this};
+};
+
+TEST_F(TraceLogTest, AsyncObserversAreToldOnTheirSequenceWhileTheyLive) {
+  auto runner = MakeRefCounted<test::TestTaskRunner>();
+  ThreadTaskRunnerHandle handle(runner);
+  AsyncObserver kept;
+  AsyncObserver gone;
+  log()->AddAsyncEnabledStateObserver(kept.weak_factory.GetWeakPtr());
+  log()->AddAsyncEnabledStateObserver(gone.weak_factory.GetWeakPtr());
+
+  Start();
+  log()->SetDisabled(TraceLog::kRecordingMode);
+  EXPECT_EQ(kept.told, 0) << "told by a task, not at once";
+  gone.weak_factory.InvalidateWeakPtrs();
+  runner->RunUntilIdle();
+  EXPECT_EQ(kept.told, 1);
+  EXPECT_EQ(gone.told, 0);
+
+  log()->RemoveAsyncEnabledStateObserver(&kept);
+  log()->RemoveAsyncEnabledStateObserver(&gone);
+  Start();
+  log()->SetDisabled(TraceLog::kRecordingMode);
+  runner->RunUntilIdle();
+  EXPECT_EQ(kept.told, 1);
+}
+
+class EchoTest : public TraceLogTest {
+ protected:
+  // Runs `body` on a thread named `name` with echo recording on and
+  // returns what went to standard error.
+  static std::string EchoOnThread(const std::string& name,
+                                  void (*body)()) {
+    testing::internal::CaptureStderr();
+    std::thread thread([&name, body] {
+      PlatformThread::SetName(name);
+      body();
+    });
+    thread.join();
+    return testing::internal::GetCapturedStderr();
+  }
+};
+
+TEST_F(EchoTest, CompleteEventEchoesItsBeginAndItsEnd) {
+  TraceRecordingConfig config;
+  config.record_mode = kEchoToConsole;
+  Start(config);
+  const std::string text = EchoOnThread("Echoer", [] {
+    KELM_TRACE_EVENT1(Category(CategoryRegistry::kToplevel), "step", "n", 3);
+  });
+  const size_t begin = text.find("Echoer: \x1b[0;3");
+  ASSERT_NE(begin, std::string::npos) << text;
+  const char color = text[begin + std::string("Echoer: \x1b[0;3").size()];
+  const std::string prefix = std::string("Echoer: \x1b[0;3") + color + "m";
+  EXPECT_NE(text.find(prefix + "step[toplevel], {n:3}\x1b[0;m\n"),
+            std::string::npos)
+      << text;
+  const size_t end = text.find(prefix + "step[toplevel], {n:3} (", begin + 1);
+  ASSERT_NE(end, std::string::npos) << text;
+  EXPECT_NE(text.find(" ms)\x1b[0;m\n", end), std::string::npos) << text;
+}
+
+TEST_F(EchoTest, EachThreadNameListGetsTheNextColour) {
+  TraceRecordingConfig config;
+  config.record_mode = kEchoToConsole;
+  Start(config);
+  std::vector<int> colors;
+  for (int i = 0; i < 7; ++i) {
+    const std::string name = "colour" + std::to_string(i);
+    const std::string text = EchoOnThread(name, [] {
+      Instant(Category(CategoryRegistry::kBase), "tick");
+    });
+    const size_t at = text.find(name + ": \x1b[0;3");
+    ASSERT_NE(at, std::string::npos) << text;
+    colors.push_back(text[at + name.size() + 7] - '0');
+  }
+  for (int i = 1; i < 7; ++i)
+    EXPECT_EQ(colors[i], (colors[0] - 1 + i) % 6 + 1) << i;
+  EXPECT_EQ(colors[6], colors[0]) << "the seventh name wraps around";
+}
+
+TEST_F(TraceLogTest, EventFiltersDecideWhatIsRecorded) {
+  TraceRecordingConfig config;
+  EventFilterConfig allowlist("event_whitelist_predicate");
+  allowlist.category_filter().included_categories() = {"toplevel"};
+  Value::ListStorage names;
+  names.emplace_back("keep");
+  Value args(Value::Type::DICTIONARY);
+  args.SetKey("event_name_allowlist", Value(std::move(names)));
+  allowlist.SetArgs(std::move(args));
+  EventFilterConfig heap("heap_profiler_predicate");
+  heap.category_filter().included_categories() = {"skellat"};
+  config.event_filters = {allowlist, heap};
+  SetHeapContextCaptureMode(HeapContextCaptureMode::kPseudoStack);
+  Start(config, TraceLog::kRecordingMode | TraceLog::kFilteringMode);
+
+  TraceCategory* toplevel = Category(CategoryRegistry::kToplevel);
+  EXPECT_EQ(toplevel->state_bits(), TraceCategory::kEnabledForRecording |
+                                        TraceCategory::kEnabledForFiltering);
+  EXPECT_EQ(toplevel->filters(), 1u);
+  EXPECT_EQ(Category(CategoryRegistry::kSkellat)->filters(), 2u);
+  EXPECT_EQ(Category(CategoryRegistry::kBase)->filters(), 0u);
+
+  EXPECT_NE(Instant(toplevel, "keep"), 0u);
+  EXPECT_EQ(Instant(toplevel, "drop"), 0u);
+  EXPECT_NE(Instant(Category(CategoryRegistry::kBase), "drop"), 0u)
+      << "a category no filter watches is not filtered";
+
+  HeapContextTracker* tracker = HeapContextTracker::ForCurrentThread();
+  {
+    KELM_TRACE_EVENT0(Category(CategoryRegistry::kSkellat), "profiled");
+    ASSERT_EQ(tracker->pseudo_stack().size(), 1u);
+    EXPECT_STREQ(
+        static_cast<const char*>(tracker->pseudo_stack()[0].value),
+        "profiled");
+  }
+  EXPECT_TRUE(tracker->pseudo_stack().empty()) << "closing pops the frame";
+  SetHeapContextCaptureMode(HeapContextCaptureMode::kDisabled);
+
+  const std::vector<Recorded> events = Collect();
+  EXPECT_EQ(Named(events, "keep").size(), 1u);
+  EXPECT_EQ(Named(events, "drop").size(), 1u);
+  EXPECT_EQ(Named(events, "profiled").size(), 1u);
+}
+
+TEST(TraceLogDeathTest, UnknownFilterPredicate) {
+  TraceRecordingConfig config;
+  config.event_filters = {EventFilterConfig("nonsense_predicate")};
+  EXPECT_DEATH(TraceLog::GetInstance()->SetEnabled(config,
+                                                   TraceLog::kFilteringMode),
+               "Unknown trace filter nonsense_predicate");
+}
+
+TEST(TraceLogDeathTest, AllowlistWithoutItsList) {
+  TraceRecordingConfig config;
+  config.event_filters = {EventFilterConfig("event_whitelist_predicate")};
+  EXPECT_DEATH(TraceLog::GetInstance()->SetEnabled(config,
+                                                   TraceLog::kFilteringMode),
+               "GetArgAsSet");
+}
+
+TEST_F(TraceLogTest, MemoryDumpCountsTheBuffer) {
+  Start();
+  Instant(Category(CategoryRegistry::kBase), "e");
+  EXPECT_TRUE(MemoryDumpManager::GetInstance()->IsRegistered(log()));
+  ProcessDump dump(0, 1, /*level_of_detail=*/2);
+  EXPECT_TRUE(log()->WriteMemoryDump(MemoryDumpArgs{2}, &dump));
+  const AllocatorDump* buffer =
+      dump.GetAllocatorDump("tracing/main_trace_log/TraceBuffer");
+  ASSERT_NE(buffer, nullptr);
+  EXPECT_EQ(buffer->FindEntry("object_count")->value_uint64, 1u);
+  EXPECT_NE(dump.GetAllocatorDump("tracing/main_trace_log/(Other)"), nullptr);
+  EXPECT_NE(
+      dump.GetAllocatorDump("tracing/main_trace_log/TraceEventMemoryOverhead"),
+      nullptr);
+}
+
+TEST(TraceLogBufferTest, SizesFollowTheRecordMode) {
+  struct Case {
+    const char* label;
+    int record_mode;
+    size_t buffer_size_in_events;
+    size_t capacity_in_chunks;
+    bool ring;
+  };
+  const Case kCases[] = {
+      {"default", kRecordUntilFull, 0, 4000, false},
+      {"default, sized", kRecordUntilFull, 640, 10, false},
+      {"continuous", kRecordContinuously, 0, 1000, true},
+      {"continuous, below a chunk", kRecordContinuously, 63, 1000, true},
+      {"continuous, sized", kRecordContinuously, 128, 2, true},
+      {"echo", kEchoToConsole, 0, 256, true},
+      {"echo and continuous", kEchoToConsole | kRecordContinuously, 0, 1000,
+       true},
+      {"as much as possible", kRecordAsMuchAsPossible, 0, 8000000, false},
+  };
+  for (const Case& c : kCases) {
+    TraceRecordingConfig config;
+    config.record_mode = c.record_mode;
+    config.buffer_size_in_events = c.buffer_size_in_events;
+    std::unique_ptr<TraceBuffer> buffer = TraceLog::CreateTraceBuffer(config);
+    EXPECT_EQ(buffer->Capacity(), c.capacity_in_chunks * kChunkSize)
+        << c.label;
+    size_t index;
+    auto chunk = buffer->GetChunk(&index);
+    buffer->ReturnChunk(index, std::move(chunk));
+    // Only a ring can never be full; a vector of one chunk would be.
+    EXPECT_FALSE(buffer->IsFull()) << c.label;
+  }
+}
+
+TEST(AttributionContextTest, EntersAndLeavesOnlyWhileEnabled) {
+  TraceLog* log = TraceLog::GetInstance();
+  const AttributionContext context{Category(CategoryRegistry::kBase), "ctx",
+                                   "scope", 5};
+  context.Enter();  // Off: nothing.
+  log->SetEnabled(TraceRecordingConfig(), TraceLog::kRecordingMode);
+  context.Enter();
+  context.Leave();
+  log->SetDisabled(TraceLog::kRecordingMode);
+  std::vector<char> phases;
+  log->Flush([&phases](const TraceEvent& event) {
+    if (std::string(event.name()) == "ctx") {
+      phases.push_back(event.phase());
+      EXPECT_EQ(event.id(), 5u);
+      EXPECT_EQ(event.flags(), kFlagHasId);
+      EXPECT_STREQ(event.scope(), "scope");
+    }
+  });
+  EXPECT_EQ(phases, (std::vector<char>{'(', ')'}));
+}
+
+}  // namespace
+}  // namespace trace_event
+}  // namespace kelmbase
