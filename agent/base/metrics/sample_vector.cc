@@ -60,15 +60,17 @@ size_t SampleVectorBase::BucketIndexOf(int32_t value) const {
     return std::min(static_cast<size_t>(value), bucket_count - 1);
   }
 
+  // Binary search. The choices are written as selects rather than
+  // branches: samples land in unpredictable buckets, and a mispredicted
+  // branch per step would cost more than the whole add.
+  const int32_t* ranges = bucket_ranges_->ranges().data();
   size_t under = 0;
   size_t over = bucket_count;
   size_t mid = bucket_count / 2;
   while (over - under > 1) {
-    if (bucket_ranges_->range(mid) > value) {
-      over = mid;
-    } else {
-      under = mid;
-    }
+    const bool above = ranges[mid] > value;
+    over = above ? mid : over;
+    under = above ? under : mid;
     mid = under + (over - under) / 2;
   }
   CHECK(bucket_ranges_->range(mid + 1) > value);
