@@ -186,6 +186,15 @@ const RecordDamage kRecordDamages[] = {
      [](PersistentHistogramRecord* r, char*) { r->ranges_ref = 0xFFFFFFF8; }},
     {"counts reference near 2^32",
      [](PersistentHistogramRecord* r, char*) { r->counts_ref = 0xFFFFFFF8; }},
+    {"first boundary below 0, checksum to match",
+     [](PersistentHistogramRecord* r, char* segment) {
+       int32_t* entries = reinterpret_cast<int32_t*>(segment + r->ranges_ref + 16);
+       BucketRanges moved(11);
+       for (int i = 0; i <= 10; ++i) moved.set_range(i, i == 0 ? -1 : entries[i]);
+       moved.UpdateChecksum();
+       memcpy(entries, moved.ranges().data(), 11 * sizeof(int32_t));
+       r->ranges_checksum = moved.checksum();
+     }},
     {"unknown kind",
      [](PersistentHistogramRecord* r, char*) { r->histogram_type = 9; }},
     {"boundaries not increasing",
@@ -212,6 +221,32 @@ TEST_F(PersistentHistogramStoreTest, DamagedRecordsAreNotRebuilt) {
     d.damage(RecordAt(ref), reinterpret_cast<char*>(memory_.data()));
     EXPECT_EQ(nullptr, store_->GetHistogram(ref));
   }
+}
+
+TEST_F(PersistentHistogramStoreTest, SingleSampleWordNamingNoBucket) {
+  auto* ranges = new BucketRanges(11);
+  LinearHistogram::InitializeLinearRanges(1, 9, ranges);
+  const BucketRanges* shared =
+      StatisticsRecorder::RegisterRangesOrDiscardDuplicate(ranges);
+  Reference ref = 0;
+  std::unique_ptr<HistogramBase> made = store_->AllocateHistogram(
+      LINEAR_HISTOGRAM, "Test.Word", 1, 9, shared, 1, &ref);
+  ASSERT_NE(nullptr, made);
+  made.reset();
+  // Count 2 in bucket 60 of a 10-bucket histogram.
+  const uint32_t word = (2u << 16) | 60u;
+  memcpy(reinterpret_cast<char*>(&RecordAt(ref)->samples_metadata) + 20,
+         &word, sizeof(word));
+
+  std::unique_ptr<HistogramBase> rebuilt = store_->GetHistogram(ref);
+  ASSERT_NE(nullptr, rebuilt);
+  std::string text;
+  rebuilt->WriteGraphText(&text);
+  rebuilt->Add(4);  // Moves the word into a counts array: it has no place.
+  std::unique_ptr<HistogramSamples> samples = rebuilt->CopySamples();
+  EXPECT_EQ(1, samples->TotalCount());
+  EXPECT_EQ(1, samples->CountOf(4));
+  EXPECT_FALSE(store_->memory_allocator()->IsCorrupt());
 }
 
 TEST_F(PersistentHistogramStoreTest, NameMustEndInsideItsBlock) {
