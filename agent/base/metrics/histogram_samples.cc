@@ -75,12 +75,6 @@ HistogramSamples::HistogramSamples(uint64_t id, SamplesMetadata* meta)
 
 HistogramSamples::~HistogramSamples() = default;
 
-void HistogramSamples::AddToSumAndCount(int64_t sum, int32_t count) {
-  // Atomic adds wrap on overflow.
-  meta_->sum.fetch_add(sum, std::memory_order_relaxed);
-  meta_->redundant_count.fetch_add(count, std::memory_order_relaxed);
-}
-
 void HistogramSamples::AddAll(const HistogramSamples& other) {
   AddToSumAndCount(other.sum(), other.redundant_count());
   std::unique_ptr<SampleCountIterator> iter = other.MakeIterator();

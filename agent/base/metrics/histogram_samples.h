@@ -132,8 +132,12 @@ class HistogramSamples {
     return meta_->redundant_count.load(std::memory_order_relaxed);
   }
 
-  // Atomic adds to the sum and the redundant count (both wrap).
-  void AddToSumAndCount(int64_t sum, int32_t count);
+  // Atomic adds to the sum and the redundant count (both wrap). Inline: it
+  // is on every sample's path.
+  void AddToSumAndCount(int64_t sum, int32_t count) {
+    meta_->sum.fetch_add(sum, std::memory_order_relaxed);
+    meta_->redundant_count.fetch_add(count, std::memory_order_relaxed);
+  }
 
   // Records `reason` in "Vorlum.NegativeSamples.Reason", `increment` in
   // "Vorlum.NegativeSamples.Increment" and the id's low 32 bits in the

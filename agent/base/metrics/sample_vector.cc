@@ -60,18 +60,18 @@ size_t SampleVectorBase::BucketIndexOf(int32_t value) const {
     return std::min(static_cast<size_t>(value), bucket_count - 1);
   }
 
-  // Binary search. The choices are written as selects rather than
-  // branches: samples land in unpredictable buckets, and a mispredicted
-  // branch per step would cost more than the whole add.
+  // Binary search for the last boundary at or below the value. Each step
+  // is a select rather than a branch (samples land in unpredictable
+  // buckets, and a mispredicted branch per step would cost more than the
+  // whole add), and only `mid` depends on the data, which keeps the chain
+  // of dependent loads short.
   const int32_t* ranges = bucket_ranges_->ranges().data();
-  size_t under = 0;
-  size_t over = bucket_count;
-  size_t mid = bucket_count / 2;
-  while (over - under > 1) {
-    const bool above = ranges[mid] > value;
-    over = above ? mid : over;
-    under = above ? under : mid;
-    mid = under + (over - under) / 2;
+  size_t mid = 0;
+  size_t length = bucket_count;
+  while (length > 1) {
+    const size_t half = length / 2;
+    mid = ranges[mid + half] <= value ? mid + half : mid;
+    length -= half;
   }
   CHECK(bucket_ranges_->range(mid + 1) > value);
   return mid;
