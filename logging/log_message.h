@@ -57,9 +57,10 @@ class LogMessageFatal : public LogMessage {
   [[noreturn]] ~LogMessageFatal();
 };
 
-// Writes a fatal-error stack trace to standard error, one frame per line.
-// The default uses the C library's unwinder and Abseil's symbolizer; a better dumper may be
-// installed once at start-up. Must be async-signal-safe.
+// Writes a fatal-error stack trace to standard error, one frame per line,
+// leaving out `skip_frames` frames of the caller's. The default prints
+// through kelmbase::debug::StackTrace; another dumper may be installed once
+// at start-up. Must be async-signal-safe.
 using StackDumper = void (*)(int skip_frames);
 void SetFatalStackDumper(StackDumper dumper);
 void DumpFatalStackTrace(int skip_frames);

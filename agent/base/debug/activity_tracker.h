@@ -9,7 +9,10 @@
 
 #include <pthread.h>
 
+#include <cstddef>
 #include <cstdint>
+
+#include "agent/base/strings/string_piece.h"
 
 namespace kelmbase {
 
@@ -55,6 +58,26 @@ class GenericActivityScope : public ActivityScope {
                        uint32_t id, int32_t info)
       : ActivityScope(calling_address) {}
 };
+
+// Forces the value at `address` into memory, so that a crash dump of the
+// caller's stack shows it although nothing reads it.
+inline void KeepValueAlive(const void* address) {
+  asm volatile("" : : "r"(address) : "memory");
+}
+
+// A named crash-report value. No crash-key back end is ever installed in
+// this program, so no key is ever allocated.
+class CrashKeyString;
+
+// The back end's key of `name` holding up to `value_size` bytes, or null
+// without a back end.
+inline CrashKeyString* AllocateCrashKey(const char* name, size_t value_size) {
+  return nullptr;
+}
+
+// Hands `value` to the back end for `key`; nothing without one or for a
+// null key.
+inline void SetCrashKeyValue(CrashKeyString* key, StringPiece value) {}
 
 }  // namespace debug
 }  // namespace kelmbase
