@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "agent/base/debug/activity_tracker.h"
 #include "agent/base/metrics/dummy_histogram.h"
 #include "agent/base/metrics/histogram_functions.h"
 #include "agent/base/metrics/metrics_hashes.h"
@@ -21,12 +22,6 @@ namespace {
 // exempt.
 constexpr uint32_t kMaxBucketCount = 1002;
 constexpr uint32_t kFallbackBucketCount = 102;
-
-// Forces a value through memory, so that a crash dump of the bucket
-// arithmetic shows it.
-__attribute__((noinline)) void KeepValueAlive(const void* address) {
-  asm volatile("" : : "r"(address) : "memory");
-}
 
 // Use counters legitimately have very many buckets: reported, not cut.
 bool HasExemptPrefix(StringPiece name) {
@@ -103,7 +98,8 @@ void Histogram::InitializeExponentialRanges(int32_t minimum, int32_t maximum,
   int32_t current = minimum;
   for (size_t i = 2; i < bucket_count; ++i) {
     double log_current = std::log(static_cast<double>(current));
-    KeepValueAlive(&log_current);
+    // In memory, so that a crash dump of the bucket arithmetic shows it.
+    debug::KeepValueAlive(&log_current);
     const double log_next =
         log_current +
         (log_max - log_current) / static_cast<double>(bucket_count - i);
