@@ -1,0 +1,25 @@
+#ifndef BASE_EXAMINE_STACK_H_
+#define BASE_EXAMINE_STACK_H_
+
+#include <cstdint>
+
+#include "absl/flags/declare.h"
+
+// Flags for the stack traces written when the process fails.
+ABSL_DECLARE_FLAG(bool, dump_all_maps_on_failure);
+ABSL_DECLARE_FLAG(bool, symbolize_stacktrace);
+ABSL_DECLARE_FLAG(bool, skip_address_map);
+ABSL_DECLARE_FLAG(int32_t, dump_stack_frames_limit);
+
+namespace base {
+
+// Writes the calling thread's stack to standard error, one frame a line
+// ("    @ 0x<pc> <symbol>"), leaving out `skip_frames` frames above the
+// caller. Uses the --dump_stack_frames_limit and --symbolize_stacktrace
+// values cached by their hooks. Only fixed buffers and write(2), errno kept:
+// safe in a signal handler once the unwinder is loaded.
+void DumpStackTraceToStderr(int skip_frames);
+
+}  // namespace base
+
+#endif  // BASE_EXAMINE_STACK_H_
