@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "agent/base/debug/activity_tracker.h"
+#include "agent/base/location.h"
 #include "agent/base/threading/thread_local_storage.h"
 
 namespace kelmbase {
@@ -73,6 +75,8 @@ void TaskAnnotator::MarkQueued(const char* trace_event_name,
 
 void TaskAnnotator::RunTask(const char* trace_event_name,
                             PendingTask& pending_task) {
+  debug::TaskRunActivityScope task_activity(GetCallerAddress(), pending_task);
+
   // Recognisable in a crash dump of this stack: the task's origin and chain
   // between two markers.
   std::array<uint64_t, 8> task_debug_info = {
