@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "absl/debugging/symbolize.h"
+#include "agent/base/debug/stack_trace.h"
 #include "logging/log_flags.h"
 #include "logging/log_prefix.h"
 
@@ -22,45 +22,17 @@ int64_t NowUnixMicros() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-void AppendHex(uintptr_t value, char* out, size_t* pos) {
-  static const char kDigits[] = "0123456789abcdef";
-  char tmp[2 * sizeof(value)];
-  int n = 0;
-  do {
-    tmp[n++] = kDigits[value & 0xf];
-    value >>= 4;
-  } while (value != 0);
-  out[(*pos)++] = '0';
-  out[(*pos)++] = 'x';
-  while (n > 0) out[(*pos)++] = tmp[--n];
-}
-
-// Unwinds with the C library's backtrace, which follows unwind tables and so
-// also crosses libraries built without frame pointers.
+// Prints the stack through the program's one stack-trace printer (no heap,
+// no lock, only write(2)), from the frame that called the dumper's caller
+// on, less `skip_frames` more.
 void DefaultStackDumper(int skip_frames) {
-  void* frames[64];
-  int depth = backtrace(frames, 64);
-  for (int i = skip_frames + 1; i < depth; ++i) {
-    char line[512];
-    size_t pos = 0;
-    const char kLead[] = "    @ ";
-    memcpy(line, kLead, sizeof(kLead) - 1);
-    pos += sizeof(kLead) - 1;
-    AppendHex(reinterpret_cast<uintptr_t>(frames[i]), line, &pos);
-    line[pos++] = ' ';
-    char symbol[384];
-    // Return addresses point after the call; look up the call itself.
-    void* lookup = static_cast<char*>(frames[i]) - 1;
-    if (!absl::Symbolize(lookup, symbol, sizeof(symbol))) {
-      strcpy(symbol, "(unknown)");
-    }
-    size_t len = strnlen(symbol, sizeof(symbol) - 1);
-    if (len > sizeof(line) - pos - 2) len = sizeof(line) - pos - 2;
-    memcpy(line + pos, symbol, len);
-    pos += len;
-    line[pos++] = '\n';
-    WriteToStderr(line, pos);
-  }
+  const void* frames[kelmbase::debug::StackTrace::kMaxFrames];
+  const size_t count = kelmbase::debug::CollectStackFrames(
+      frames, kelmbase::debug::StackTrace::kMaxFrames);
+  // The collecting function's frame and this one's.
+  size_t skip = 2 + static_cast<size_t>(skip_frames < 0 ? 0 : skip_frames);
+  if (skip > count) skip = count;
+  kelmbase::debug::StackTrace(frames + skip, count - skip).Print();
 }
 
 std::atomic<StackDumper> g_stack_dumper{&DefaultStackDumper};
@@ -133,7 +105,9 @@ void LogMessage::Flush() {
           base, line_, prefix, sizeof(prefix));
       record.assign(prefix, n);
     }
-    record += stream_.str();
+    std::string text = stream_.str();
+    if (separator_at_ < text.size()) text.insert(separator_at_, 1, ' ');
+    record += text;
     record += '\n';
     if (fatal) {
       if (FatalMessageSaver saver =
@@ -150,14 +124,18 @@ void LogMessage::Flush() {
   abort();
 }
 
+void LogMessage::SeparateFollowingText() {
+  separator_at_ = static_cast<std::string::size_type>(stream_.tellp());
+}
+
 LogMessageFatal::LogMessageFatal(const char* file, int line)
     : LogMessage(file, line, LogSeverity::kFatal) {}
 
 LogMessageFatal::LogMessageFatal(const char* file, int line,
                                  const std::string& failure)
     : LogMessage(file, line, LogSeverity::kFatal) {
-  // The space keeps text streamed after the check apart from the expression.
-  stream() << "Check failed: " << failure << " ";
+  stream() << "Check failed: " << failure;
+  SeparateFollowingText();
 }
 
 LogMessageFatal::~LogMessageFatal() {

@@ -93,7 +93,10 @@ TEST(LogMessageDeathTest, FatalWritesStackTraceAndAborts) {
   EXPECT_DEATH(LOG(FATAL) << "boom",
                "F0000 00:00:[0-9.]+ +[0-9]+ log_message_unittest\\.cc:[0-9]+\\]"
                " boom\n\\*\\*\\* Check failure stack trace: \\*\\*\\*\n"
-               "    @ 0x");
+               "#0 0x[0-9a-f]{12,} [^\n]+\n"
+               "(#[0-9]+ [^\n]+\n)*"
+               "#[0-9]+ 0x[0-9a-f]{12,} [^\n]*LogMessageDeathTest_"
+               "FatalWritesStackTraceAndAborts_Test::TestBody\\(\\)\n");
 }
 
 TEST(LogMessageDeathTest, FatalIsWrittenEvenAboveMinLogLevel) {

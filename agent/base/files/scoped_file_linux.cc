@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "absl/base/internal/raw_logging.h"
-#include "logging/log_message.h"
+#include "agent/base/debug/stack_trace.h"
 
 namespace kelmbase {
 
@@ -41,7 +41,7 @@ void ScopedFDCloseTraits::Release(int fd) { UpdateFdOwnership(fd, false); }
 
 void CrashOnFdOwnershipViolation() {
   ABSL_RAW_LOG(ERROR, "Crashing due to FD ownership violation:\n");
-  kelm_log::DumpFatalStackTrace(0);
+  debug::StackTrace().Print();
   __builtin_trap();
 }
 

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <string>
 #include <utility>
 
 #include "agent/base/files/scoped_file.h"
@@ -69,7 +70,10 @@ TEST(FdOwnershipDeathTest, EnforcedCloseOfAHeldDescriptorCrashes) {
         ScopedFD fd(OpenDevNull());
         close(fd.get());
       },
-      kViolation);
+      // The stack follows, naming the interposer that caught the close.
+      std::string(kViolation) +
+          ".*\n#[0-9]+ 0x[0-9a-f]{12,} kelmbase::CrashOnFdOwnershipViolation"
+          "\\(\\)\n#[0-9]+ 0x[0-9a-f]{12,} close\n");
 }
 
 TEST(FdOwnershipDeathTest, EnforcedOwnersMayCloseReleaseAndMove) {
