@@ -1,11 +1,10 @@
 #include "base/examine_stack.h"
 
-#include <execinfo.h>
-
 #include <atomic>
-#include <cstring>
+#include <cerrno>
+#include <cstdint>
 
-#include "absl/debugging/symbolize.h"
+#include "agent/base/debug/stack_trace.h"
 #include "absl/flags/flag.h"
 #include "logging/log_flags.h"
 #include "logging/log_message.h"
@@ -18,52 +17,56 @@ namespace {
 std::atomic<bool> g_symbolize{true};
 std::atomic<int32_t> g_frame_limit{128};
 
-constexpr int kMaxFrames = 256;
+using kelmbase::debug::StackTrace;
 
-void AppendHex(uintptr_t value, char* out, size_t* pos) {
-  static const char kDigits[] = "0123456789abcdef";
-  char tmp[2 * sizeof(value)];
+// "#<n> 0x<address, 12 digits or more>" without a symbol.
+void WriteUnsymbolizedFrame(size_t index, uintptr_t address) {
+  char line[64];
+  size_t pos = 0;
+  line[pos++] = '#';
+  char digits[24];
   int n = 0;
   do {
-    tmp[n++] = kDigits[value & 0xf];
-    value >>= 4;
-  } while (value != 0);
-  out[(*pos)++] = '0';
-  out[(*pos)++] = 'x';
-  while (n > 0) out[(*pos)++] = tmp[--n];
+    digits[n++] = static_cast<char>('0' + index % 10);
+    index /= 10;
+  } while (index != 0);
+  while (n > 0) line[pos++] = digits[--n];
+  line[pos++] = ' ';
+  line[pos++] = '0';
+  line[pos++] = 'x';
+  static const char kHex[] = "0123456789abcdef";
+  n = 0;
+  do {
+    digits[n++] = kHex[address & 0xf];
+    address >>= 4;
+  } while (address != 0 || n < 12);
+  while (n > 0) line[pos++] = digits[--n];
+  line[pos++] = '\n';
+  kelm_log::WriteToStderr(line, pos);
 }
 
 }  // namespace
 
 void DumpStackTraceToStderr(int skip_frames) {
-  void* frames[kMaxFrames + 1];
-  int limit = g_frame_limit.load(std::memory_order_relaxed);
-  if (limit > kMaxFrames) limit = kMaxFrames;
+  const void* frames[StackTrace::kMaxFrames];
+  const size_t count = kelmbase::debug::CollectStackFrames(
+      frames, StackTrace::kMaxFrames);
+  // The collector's frame and this one's, then what the caller asks.
+  size_t first = 2 + static_cast<size_t>(skip_frames < 0 ? 0 : skip_frames);
+  if (first > count) first = count;
+  const int32_t limit = g_frame_limit.load(std::memory_order_relaxed);
+  size_t shown = count - first;
   if (limit <= 0) return;
-  const int first = skip_frames < 0 ? 1 : skip_frames + 1;
-  int depth = backtrace(frames, kMaxFrames + 1);
-  if (depth > first + limit) depth = first + limit;
-  const bool symbolize = g_symbolize.load(std::memory_order_relaxed);
-  for (int i = first; i < depth; ++i) {
-    char line[512];
-    size_t pos = 0;
-    static const char kLead[] = "    @ ";
-    memcpy(line, kLead, sizeof(kLead) - 1);
-    pos += sizeof(kLead) - 1;
-    AppendHex(reinterpret_cast<uintptr_t>(frames[i]), line, &pos);
-    char symbol[384];
-    // Return addresses point after the call; look up the call itself.
-    if (symbolize && absl::Symbolize(static_cast<char*>(frames[i]) - 1,
-                                     symbol, sizeof(symbol))) {
-      line[pos++] = ' ';
-      size_t len = strnlen(symbol, sizeof(symbol) - 1);
-      if (len > sizeof(line) - pos - 1) len = sizeof(line) - pos - 1;
-      memcpy(line + pos, symbol, len);
-      pos += len;
-    }
-    line[pos++] = '\n';
-    kelm_log::WriteToStderr(line, pos);
+  if (shown > static_cast<size_t>(limit)) shown = static_cast<size_t>(limit);
+  if (g_symbolize.load(std::memory_order_relaxed)) {
+    StackTrace(frames + first, shown).Print();
+    return;
   }
+  const int saved_errno = errno;
+  for (size_t i = 0; i < shown; ++i) {
+    WriteUnsymbolizedFrame(i, reinterpret_cast<uintptr_t>(frames[first + i]));
+  }
+  errno = saved_errno;
 }
 
 }  // namespace base

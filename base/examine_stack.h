@@ -13,11 +13,12 @@ ABSL_DECLARE_FLAG(int32_t, dump_stack_frames_limit);
 
 namespace base {
 
-// Writes the calling thread's stack to standard error, one frame a line
-// ("    @ 0x<pc> <symbol>"), leaving out `skip_frames` frames above the
-// caller. Uses the --dump_stack_frames_limit and --symbolize_stacktrace
-// values cached by their hooks. Only fixed buffers and write(2), errno kept:
-// safe in a signal handler once the unwinder is loaded.
+// Writes the calling thread's stack to standard error through the program's
+// stack-trace printer, one frame a line, starting with the caller's frame
+// less `skip_frames`. At most --dump_stack_frames_limit frames; without
+// --symbolize_stacktrace the lines carry addresses only. Both values are the
+// ones their hooks cached. Only fixed buffers and write(2), errno kept: safe
+// in a signal handler.
 void DumpStackTraceToStderr(int skip_frames);
 
 }  // namespace base

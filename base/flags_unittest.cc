@@ -225,8 +225,8 @@ TEST(StackDumpTest, FrameLimitAndSymbolizationFollowTheirFlags) {
   testing::internal::CaptureStderr();
   DumpStackTraceToStderr(0);
   std::string out = testing::internal::GetCapturedStderr();
-  EXPECT_THAT(out, ::testing::MatchesRegex("    @ 0x[0-9a-f]+\n"
-                                           "    @ 0x[0-9a-f]+\n"));
+  EXPECT_THAT(out, ::testing::MatchesRegex("#0 0x[0-9a-f]{12,}\n"
+                                           "#1 0x[0-9a-f]{12,}\n"));
   absl::SetFlag(&FLAGS_dump_stack_frames_limit, 128);
   absl::SetFlag(&FLAGS_symbolize_stacktrace, true);
   testing::internal::CaptureStderr();

@@ -122,7 +122,7 @@ TEST(ForwardAbslInternalLogTest, MissingFileNameIsEmpty) {
 
 TEST(RawLogHooksDeathTest, RawFatalDumpsStackAndAborts) {
   EXPECT_DEATH(ABSL_RAW_LOG(FATAL, "raw fatal"),
-               "RAW: raw fatal\n(.|\n)*    @ 0x");
+               "RAW: raw fatal\n(.|\n)*#0 0x[0-9a-f]+ ");
 }
 
 }  // namespace
