@@ -33,8 +33,8 @@ class ModuleInitializer {
   const char* name_;
   InitFunction init_;
   // Progress marks for a runner; nothing sets them here.
-  bool running_;
-  bool done_;
+  [[maybe_unused]] bool running_;
+  [[maybe_unused]] bool done_;
 };
 
 // Everything a registration knows about one initializer name.
@@ -69,7 +69,7 @@ class ModuleInitializerRegistry {
    private:
     std::map<std::string, InitializerData> initializers_;
     bool executed_ = false;
-    int reserved_ = 0;
+    [[maybe_unused]] int reserved_ = 0;
   };
 
   static absl::Mutex& mutex();
