@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "agent/base/debug/activity_tracker.h"
+#include "agent/base/debug/keep_value_alive.h"
 #include "agent/base/metrics/dummy_histogram.h"
 #include "agent/base/metrics/histogram_functions.h"
 #include "agent/base/metrics/metrics_hashes.h"
