@@ -33,3 +33,22 @@ function(kelm_add_subdirectories)
     endif()
   endforeach()
 endfunction()
+
+# kelm_fuzzer(NAME <target> SOURCES ... DEPS ... CORPUS <folder>)
+# A libFuzzer program over one parser of untrusted bytes, built only with
+# -DKELM_BUILD_FUZZERS=ON (clang). Its seed corpus lives in the tree; CTest
+# replays every seed once under the label "fuzz", which is all CI does. Fuzz
+# for real by running the program on a copy of the corpus folder.
+function(kelm_fuzzer)
+  cmake_parse_arguments(ARG "" "NAME;CORPUS" "SOURCES;DEPS" ${ARGN})
+  if(NOT KELM_BUILD_FUZZERS)
+    return()
+  endif()
+  add_executable(${ARG_NAME} ${ARG_SOURCES})
+  target_link_libraries(${ARG_NAME} PRIVATE ${ARG_DEPS})
+  target_link_options(${ARG_NAME} PRIVATE -fsanitize=fuzzer)
+  add_dependencies(kelm_fuzzers ${ARG_NAME})
+  add_test(NAME ${ARG_NAME}_replay
+           COMMAND ${ARG_NAME} -runs=0 ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_CORPUS})
+  set_tests_properties(${ARG_NAME}_replay PROPERTIES LABELS fuzz TIMEOUT 300)
+endfunction()

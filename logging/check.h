@@ -2,11 +2,12 @@
 #define LOGGING_CHECK_H_
 
 // Fatal assertions, always active:
-//   CHECK(cond)        "Check failed: cond "
+//   CHECK(cond)        "Check failed: cond"
 //   CHECK_EQ(a, b) ... "Check failed: a == b (<a> vs. <b>)"
 //   PCHECK(cond)       "Check failed: cond: <strerror(errno)> [<errno>]"
 // The record is FATAL: after it come "*** Check failure stack trace: ***",
-// the stack, and abort(). Extra text may be streamed after any of them.
+// the stack, and abort(). Extra text may be streamed after any of them; one
+// space sets it off from the failure.
 
 #include <cstddef>
 #include <ostream>
@@ -71,11 +72,11 @@ std::string ErrnoSuffix();
 }  // namespace kelm_log
 
 #define CHECK(condition)                                              \
-  while (!(condition)) [[unlikely]]                                   \
+  while (__builtin_expect(!(condition), 0))                           \
   ::kelm_log::LogMessageFatal(__FILE__, __LINE__, #condition).stream()
 
 #define PCHECK(condition)                                             \
-  while (!(condition)) [[unlikely]]                                   \
+  while (__builtin_expect(!(condition), 0))                           \
   ::kelm_log::LogMessageFatal(                                        \
       __FILE__, __LINE__,                                             \
       std::string(#condition) + ::kelm_log::internal::ErrnoSuffix())  \

@@ -30,11 +30,11 @@ TEST(CheckTest, WorksAsOnlyStatementOfAnIf) {
   EXPECT_TRUE(reached_else);
 }
 
-TEST(CheckDeathTest, PlainCheckReportsExpression) {
+TEST(CheckDeathTest, PlainCheckReportsExpressionAndNothingElse) {
   const char* s = nullptr;
   EXPECT_DEATH(CHECK(s),
                "F0000 00:00:[0-9.]+ +[0-9]+ check_unittest\\.cc:[0-9]+\\] "
-               "Check failed: s \n\\*\\*\\* Check failure stack trace");
+               "Check failed: s\n\\*\\*\\* Check failure stack trace");
 }
 
 TEST(CheckDeathTest, ComparisonsReportBothValues) {
@@ -49,18 +49,31 @@ TEST(CheckDeathTest, ComparisonsReportBothValues) {
   EXPECT_DEATH(CHECK_NE(3, 3), "Check failed: 3 != 3 \\(3 vs\\. 3\\)");
 }
 
-TEST(CheckDeathTest, StreamedTextFollowsTheFailure) {
-  EXPECT_DEATH(CHECK(1 == 2) << "extra " << 5,
-               "Check failed: 1 == 2 extra 5");
-}
-
-TEST(CheckDeathTest, PcheckAddsErrno) {
-  EXPECT_DEATH(
-      {
-        errno = ENOENT;
-        PCHECK(false);
-      },
-      "Check failed: false: No such file or directory \\[2\\]");
+// One space sets streamed text off from the failure, only when there is
+// streamed text; an empty insertion adds nothing.
+TEST(CheckDeathTest, StreamedTextFollowsTheFailureAfterOneSpace) {
+  struct Case {
+    const char* name;
+    void (*fail)();
+    const char* record;
+  } cases[] = {
+      {"plain with text", [] { CHECK(1 == 2) << "extra " << 5; },
+       "Check failed: 1 == 2 extra 5\n"},
+      {"plain with empty text", [] { CHECK(1 == 2) << ""; },
+       "Check failed: 1 == 2\n"},
+      {"comparison", [] { CHECK_EQ(1, 2); },
+       "Check failed: 1 == 2 \\(1 vs\\. 2\\)\n"},
+      {"comparison with text", [] { CHECK_EQ(1, 2) << "why"; },
+       "Check failed: 1 == 2 \\(1 vs\\. 2\\) why\n"},
+      {"errno form", [] {
+         errno = ENOENT;
+         PCHECK(false);
+       },
+       "Check failed: false: No such file or directory \\[2\\]\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_DEATH(c.fail(), c.record) << c.name;
+  }
 }
 
 enum class Color { kRed = 1, kBlue = 2 };

@@ -128,7 +128,9 @@ void LogMessage::Flush() {
           base, line_, prefix, sizeof(prefix));
       record.assign(prefix, n);
     }
-    record += stream_.str();
+    std::string text = stream_.str();
+    if (separator_at_ < text.size()) text.insert(separator_at_, 1, ' ');
+    record += text;
     record += '\n';
     WriteToStderr(record.data(), record.size());
   }
@@ -139,14 +141,18 @@ void LogMessage::Flush() {
   abort();
 }
 
+void LogMessage::SeparateFollowingText() {
+  separator_at_ = static_cast<std::string::size_type>(stream_.tellp());
+}
+
 LogMessageFatal::LogMessageFatal(const char* file, int line)
     : LogMessage(file, line, LogSeverity::kFatal) {}
 
 LogMessageFatal::LogMessageFatal(const char* file, int line,
                                  const std::string& failure)
     : LogMessage(file, line, LogSeverity::kFatal) {
-  // The space keeps text streamed after the check apart from the expression.
-  stream() << "Check failed: " << failure << " ";
+  stream() << "Check failed: " << failure;
+  SeparateFollowingText();
 }
 
 LogMessageFatal::~LogMessageFatal() {

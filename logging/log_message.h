@@ -31,12 +31,18 @@ class LogMessage {
   // Writes the record and, for FATAL, the stack trace, then aborts.
   void Flush();
 
+  // Marks the end of the text written so far: if more text follows, a space
+  // goes between the two when the record is written.
+  void SeparateFollowingText();
+
  private:
   const char* file_;
   int line_;
   LogSeverity severity_;
   int64_t unix_micros_;
   bool flushed_ = false;
+  // Where SeparateFollowingText put its mark; npos when it was not called.
+  std::string::size_type separator_at_ = std::string::npos;
   std::ostringstream stream_;
 };
 
@@ -44,7 +50,9 @@ class LogMessage {
 class LogMessageFatal : public LogMessage {
  public:
   LogMessageFatal(const char* file, int line);
-  // Starts the record with "Check failed: ", `failure` and a space.
+  // Starts the record with "Check failed: " and `failure`. Text streamed
+  // after it is set off by one space; without any, the record ends with the
+  // failure itself.
   LogMessageFatal(const char* file, int line, const std::string& failure);
   [[noreturn]] ~LogMessageFatal();
 };

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and tests need. Does nothing when they
-# are all present, so it is cheap to run before every build.
+# are all present, so it is cheap to run before every build. Extra package
+# names given as arguments are installed too (CI's fuzzer build asks for
+# clang this way).
+#   tools/install-deps.sh [package...]
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
   libabsl-dev android-libboringssl-dev libevent-dev libdouble-conversion-dev
   libgtest-dev libgmock-dev libbenchmark-dev tzdata openssl
+  "$@"
 )
 
 missing=()

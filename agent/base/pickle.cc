@@ -89,7 +89,7 @@ void Pickle::WriteString(StringPiece value) {
 
 void Pickle::WriteBytesCommon(const void* data, size_t length) {
   // A view does not own its bytes: writing would scribble over them.
-  CHECK_NE(capacity_after_header_, kCapacityReadOnly);
+  CHECK(capacity_after_header_ != kCapacityReadOnly);
   size_t padded_length = AlignUp(length, sizeof(uint32_t));
   size_t new_end = write_offset_ + padded_length;
   if (new_end > capacity_after_header_) {
@@ -109,7 +109,7 @@ void Pickle::WriteBytesCommon(const void* data, size_t length) {
 }
 
 void Pickle::Resize(size_t new_capacity) {
-  CHECK_NE(capacity_after_header_, kCapacityReadOnly);
+  CHECK(capacity_after_header_ != kCapacityReadOnly);
   capacity_after_header_ = AlignUp(new_capacity, kPayloadUnit);
   void* p = realloc(header_, header_size_ + capacity_after_header_);
   CHECK(p);

@@ -310,13 +310,13 @@ TEST(PickleDeathTest, ViewCannotGrowOrBeWritten) {
   source.WriteInt(1);
   Pickle view(static_cast<const char*>(source.data()), source.size());
   EXPECT_DEATH(view.Resize(128),
-               "Check failed: capacity_after_header_ != kCapacityReadOnly");
+               "Check failed: capacity_after_header_ != kCapacityReadOnly\n");
   // Writing would overwrite bytes that the view does not own.
   EXPECT_DEATH(view.WriteInt(2),
-               "Check failed: capacity_after_header_ != kCapacityReadOnly");
+               "Check failed: capacity_after_header_ != kCapacityReadOnly\n");
   Pickle empty_view(nullptr, 0);
   EXPECT_DEATH(empty_view.WriteString("x"),
-               "Check failed: capacity_after_header_ != kCapacityReadOnly");
+               "Check failed: capacity_after_header_ != kCapacityReadOnly\n");
 }
 
 TEST(PickleDeathTest, NegativeByteCountIsFatal) {

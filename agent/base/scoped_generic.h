@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "logging/check.h"
+
 namespace kelmbase {
 
 // Owns one value of a resource handle type T and frees it when it goes out
@@ -19,6 +21,35 @@ class ScopedGeneric {
  public:
   using element_type = T;
   using traits_type = Traits;
+
+  // Hands a value that a function returns through a `T*` out-parameter
+  // straight to a holder:
+  //   ScopedFD fd;
+  //   GetDescriptor(fd.receive().get());
+  // The receiver starts out holding the invalid value; when it is destroyed
+  // (at the end of the full expression above) the holder is reset to what it
+  // received, by the rules of reset(). The holder must outlive its receiver
+  // and may have only one at a time; destroying a holder while its receiver
+  // is alive is fatal, because the receiver would then write into it.
+  class Receiver {
+   public:
+    explicit Receiver(ScopedGeneric& parent) : parent_(&parent) {
+      parent_->StartReceiving();
+    }
+    Receiver(const Receiver&) = delete;
+    Receiver& operator=(const Receiver&) = delete;
+    ~Receiver() {
+      parent_->receiving_ = false;
+      parent_->reset(value_);
+    }
+
+    // Where the value goes; valid for the receiver's lifetime.
+    T* get() { return &value_; }
+
+   private:
+    T value_ = Traits::InvalidValue();
+    ScopedGeneric* parent_;
+  };
 
   ScopedGeneric() : value_(Traits::InvalidValue()) {}
   explicit ScopedGeneric(T value) : value_(value) { TrackAcquire(value_); }
@@ -36,7 +67,10 @@ class ScopedGeneric {
   ScopedGeneric(const ScopedGeneric&) = delete;
   ScopedGeneric& operator=(const ScopedGeneric&) = delete;
 
-  ~ScopedGeneric() { FreeIfNecessary(); }
+  ~ScopedGeneric() {
+    CHECK(!receiving_) << "ScopedGeneric destroyed with active receiver";
+    FreeIfNecessary();
+  }
 
   // Frees the held value, if any, and takes `value`. Resetting to the value
   // already held would free it and then keep a dangling handle, so it ends
@@ -56,6 +90,9 @@ class ScopedGeneric {
     return old;
   }
 
+  // A receiver for this holder; see Receiver.
+  [[nodiscard]] Receiver receive() { return Receiver(*this); }
+
   const T& get() const { return value_; }
   bool is_valid() const { return value_ != Traits::InvalidValue(); }
 
@@ -63,6 +100,11 @@ class ScopedGeneric {
   bool operator!=(const T& value) const { return value_ != value; }
 
  private:
+  void StartReceiving() {
+    CHECK(!receiving_);
+    receiving_ = true;
+  }
+
   static void TrackAcquire(const T& value) {
     if constexpr (requires { Traits::Acquire(value); }) {
       if (value != Traits::InvalidValue()) Traits::Acquire(value);
@@ -83,6 +125,8 @@ class ScopedGeneric {
   }
 
   T value_;
+  // Whether a Receiver is attached.
+  bool receiving_ = false;
 };
 
 }  // namespace kelmbase

@@ -57,6 +57,23 @@ Behaviour SignBehaviour() {
                         {"corrupt", Behaviour::kCorrupt}});
 }
 
+int ResultByte() {
+  const char* value = getenv("KELM_AUTH_DEV_RESULT");
+  if (value == nullptr || value[0] == '\0') return -1;
+  const std::string_view text(value);
+  constexpr std::string_view kDigits = "0123456789abcdefABCDEF";
+  if (text.size() != 4 || text.substr(0, 2) != "0x" ||
+      kDigits.find(text[2]) == std::string_view::npos ||
+      kDigits.find(text[3]) == std::string_view::npos) {
+    fprintf(stderr,
+            "libkelm_core_auth (development): unknown KELM_AUTH_DEV_RESULT "
+            "value \"%s\"; failing the call\n",
+            value);
+    return 0;
+  }
+  return static_cast<int>(strtoul(value + 2, nullptr, 16));
+}
+
 void RecordCall(const char* function) {
   const char* path = getenv("KELM_AUTH_DEV_CALL_LOG");
   if (path == nullptr || path[0] == '\0') return;

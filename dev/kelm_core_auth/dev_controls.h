@@ -33,6 +33,13 @@ Behaviour GenerateBehaviour();
 // standard error), so that a mistyped test setting cannot pass unnoticed.
 Behaviour SignBehaviour();
 
+// KELM_AUTH_DEV_RESULT: the result byte a call returns, written as 0x and
+// two hexadecimal digits; -1 when unset or empty. A byte with bit 0 set is
+// returned, in place of 1, by a call that succeeds; a byte with bit 0 clear
+// makes the call fail at once, outputs untouched, returning that byte. Any
+// other text gives 0x00 (and says so on standard error).
+int ResultByte();
+
 // Appends the function's name and a newline to the file named by
 // KELM_AUTH_DEV_CALL_LOG, when set; one line per call, failed calls too.
 void RecordCall(const char* function);

@@ -68,10 +68,10 @@ void Release(KelmAuthDataVec* out) {
   out->len = 0;
 }
 
-// Two PEM blocks of a throwaway EC key. The PEM reader attaches a single key
-// block to a neighbouring certificate; a second one in a row stands as an
-// entry of its own, which is what a chain with a non-certificate entry has to
-// look like to its reader. Empty on failure.
+// Two PEM blocks of a throwaway EC key. The PEM reader puts the first into
+// the entry of the certificate before it and the second into an entry of its
+// own, so the chain shows both ways a key can appear to its reader. Empty on
+// failure.
 std::string ThrowawayKeyBlocks() {
   bssl::UniquePtr<EC_KEY> key(EC_KEY_new_by_curve_name(NID_X9_62_prime256v1));
   bssl::UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
@@ -114,73 +114,72 @@ bssl::UniquePtr<RSA> GenerateRsa2048() {
   return key;
 }
 
-}  // namespace
-}  // namespace kelm_auth_dev
-
-using kelm_auth_dev::Behaviour;
-
-extern "C" bool KelmAuth_GetModelCertChain(KelmAuthDataVec* cert_chain) {
-  std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
-  kelm_auth_dev::RecordCall("KelmAuth_GetModelCertChain");
-  if (!kelm_auth_dev::IsOutputUsable(cert_chain)) return false;
-  const Behaviour behaviour = kelm_auth_dev::ModelChainBehaviour();
-  if (behaviour == Behaviour::kFail) return false;
-  if (behaviour == Behaviour::kEmpty) return true;
-  const std::string chain = kelm_auth_dev::ModelChainFor(behaviour);
-  if (chain.empty()) return false;
-  return kelm_auth_dev::Fill(cert_chain, chain);
+// The result byte of a call that did (`ok`) or did not succeed, under the
+// result control; see ResultByte().
+uint8_t ResultOf(int control, bool ok) {
+  if (!ok) return 0;
+  return control < 0 ? 1 : static_cast<uint8_t>(control);
 }
 
-extern "C" bool KelmAuth_GenerateDeviceKeyAndCert(
-    const KelmAuthInputVec* ssid, const KelmAuthInputVec* model_template_cert,
-    KelmAuthDataVec* wrapped_device_key, KelmAuthDataVec* device_cert) {
-  std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
-  kelm_auth_dev::RecordCall("KelmAuth_GenerateDeviceKeyAndCert");
-  if (!kelm_auth_dev::IsInputUsable(ssid) ||
-      !kelm_auth_dev::IsInputUsable(model_template_cert) ||
-      !kelm_auth_dev::IsOutputUsable(wrapped_device_key) ||
-      !kelm_auth_dev::IsOutputUsable(device_cert) ||
+// Whether the result control makes the call fail before doing anything.
+bool FailsAtOnce(int control) { return control >= 0 && (control & 1) == 0; }
+
+bool GetModelCertChain(KelmAuthDataVec* cert_chain) {
+  if (!IsOutputUsable(cert_chain)) return false;
+  const Behaviour behaviour = ModelChainBehaviour();
+  if (behaviour == Behaviour::kFail) return false;
+  if (behaviour == Behaviour::kEmpty) return true;
+  const std::string chain = ModelChainFor(behaviour);
+  if (chain.empty()) return false;
+  return Fill(cert_chain, chain);
+}
+
+bool GenerateDeviceKeyAndCert(const KelmAuthInputVec* ssid,
+                              const KelmAuthInputVec* model_template_cert,
+                              KelmAuthDataVec* wrapped_device_key,
+                              KelmAuthDataVec* device_cert) {
+  if (!IsInputUsable(ssid) ||
+      !IsInputUsable(model_template_cert) ||
+      !IsOutputUsable(wrapped_device_key) ||
+      !IsOutputUsable(device_cert) ||
       wrapped_device_key == device_cert) {
     return false;
   }
-  const Behaviour behaviour = kelm_auth_dev::GenerateBehaviour();
+  const Behaviour behaviour = GenerateBehaviour();
   if (behaviour == Behaviour::kFail) return false;
   if (behaviour == Behaviour::kEmpty) return true;
 
-  bssl::UniquePtr<RSA> key = kelm_auth_dev::GenerateRsa2048();
+  bssl::UniquePtr<RSA> key = GenerateRsa2048();
   if (!key) return false;
-  const std::string wrapped = kelm_auth_dev::WrapPrivateKey(key.get());
-  std::string cert = kelm_auth_dev::MakeDeviceCert(
+  const std::string wrapped = WrapPrivateKey(key.get());
+  std::string cert = MakeDeviceCert(
       model_template_cert->data, model_template_cert->len, ssid->data,
       ssid->len, key.get());
   if (wrapped.empty() || cert.empty()) return false;
   if (behaviour == Behaviour::kKeyOnly) cert.clear();
   if (behaviour == Behaviour::kGarbageCert) cert = "not a DER certificate";
 
-  if (!kelm_auth_dev::Fill(wrapped_device_key, wrapped)) return false;
-  if (!kelm_auth_dev::Fill(device_cert, cert)) {
-    kelm_auth_dev::Release(wrapped_device_key);
+  if (!Fill(wrapped_device_key, wrapped)) return false;
+  if (!Fill(device_cert, cert)) {
+    Release(wrapped_device_key);
     return false;
   }
   return true;
 }
 
-extern "C" bool KelmAuth_SignHash(
-    const KelmAuthInputVec* wrapped_key, const KelmAuthInputVec* input,
-    KelmAuthDataVec* signature) {
-  std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
-  kelm_auth_dev::RecordCall("KelmAuth_SignHash");
-  if (!kelm_auth_dev::IsInputUsable(wrapped_key) ||
-      !kelm_auth_dev::IsInputUsable(input) ||
-      !kelm_auth_dev::IsOutputUsable(signature)) {
+bool SignHash(const KelmAuthInputVec* wrapped_key,
+              const KelmAuthInputVec* input, KelmAuthDataVec* signature) {
+  if (!IsInputUsable(wrapped_key) ||
+      !IsInputUsable(input) ||
+      !IsOutputUsable(signature)) {
     return false;
   }
-  const Behaviour behaviour = kelm_auth_dev::SignBehaviour();
+  const Behaviour behaviour = SignBehaviour();
   if (behaviour == Behaviour::kFail) return false;
   if (behaviour == Behaviour::kEmpty) return true;
 
   bssl::UniquePtr<RSA> key =
-      kelm_auth_dev::UnwrapPrivateKey(wrapped_key->data, wrapped_key->len);
+      UnwrapPrivateKey(wrapped_key->data, wrapped_key->len);
   if (!key) return false;
   // PKCS#1 type-1 padding needs 11 bytes of the modulus for itself.
   const size_t modulus_len = RSA_size(key.get());
@@ -193,5 +192,40 @@ extern "C" bool KelmAuth_SignHash(
   }
   out.resize(out_len);
   if (behaviour == Behaviour::kCorrupt) out.back() ^= 0x01;
-  return kelm_auth_dev::Fill(signature, out);
+  return Fill(signature, out);
+}
+
+}  // namespace
+}  // namespace kelm_auth_dev
+
+extern "C" uint8_t KelmAuth_GetModelCertChain(KelmAuthDataVec* cert_chain) {
+  std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
+  kelm_auth_dev::RecordCall("KelmAuth_GetModelCertChain");
+  const int control = kelm_auth_dev::ResultByte();
+  if (kelm_auth_dev::FailsAtOnce(control)) return static_cast<uint8_t>(control);
+  return kelm_auth_dev::ResultOf(control,
+                                 kelm_auth_dev::GetModelCertChain(cert_chain));
+}
+
+extern "C" uint8_t KelmAuth_GenerateDeviceKeyAndCert(
+    const KelmAuthInputVec* ssid, const KelmAuthInputVec* model_template_cert,
+    KelmAuthDataVec* wrapped_device_key, KelmAuthDataVec* device_cert) {
+  std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
+  kelm_auth_dev::RecordCall("KelmAuth_GenerateDeviceKeyAndCert");
+  const int control = kelm_auth_dev::ResultByte();
+  if (kelm_auth_dev::FailsAtOnce(control)) return static_cast<uint8_t>(control);
+  return kelm_auth_dev::ResultOf(
+      control, kelm_auth_dev::GenerateDeviceKeyAndCert(
+                   ssid, model_template_cert, wrapped_device_key, device_cert));
+}
+
+extern "C" uint8_t KelmAuth_SignHash(const KelmAuthInputVec* wrapped_key,
+                                     const KelmAuthInputVec* input,
+                                     KelmAuthDataVec* signature) {
+  std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
+  kelm_auth_dev::RecordCall("KelmAuth_SignHash");
+  const int control = kelm_auth_dev::ResultByte();
+  if (kelm_auth_dev::FailsAtOnce(control)) return static_cast<uint8_t>(control);
+  return kelm_auth_dev::ResultOf(
+      control, kelm_auth_dev::SignHash(wrapped_key, input, signature));
 }

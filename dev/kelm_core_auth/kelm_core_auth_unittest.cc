@@ -441,6 +441,33 @@ TEST_F(KelmCoreAuthDevTest, ModelChainControls) {
   }
 }
 
+// The result control sets the byte a call returns: with bit 0 set the call
+// works and returns it, with bit 0 clear the call fails at once; text of
+// another form fails the call with 0.
+TEST_F(KelmCoreAuthDevTest, ResultControl) {
+  struct Case {
+    const char* value;
+    int result;
+    bool filled;  // The output record holds the chain.
+  };
+  const Case cases[] = {
+      {"0x03", 0x03, true}, {"0xFF", 0xff, true}, {"0x02", 0x02, false},
+      {"0x00", 0x00, false}, {"0x2", 0, false},   {"3", 0, false},
+      {"0xzz", 0, false},   {"", 1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_RESULT", c.value);
+    Output chain;
+    EXPECT_EQ(static_cast<int>(KelmAuth_GetModelCertChain(&chain.vec)),
+              c.result);
+    EXPECT_EQ(chain.empty(), !c.filled);
+    if (c.filled) {
+      EXPECT_EQ(ParsePemChain(chain.bytes()).size(), 2u);
+    }
+  }
+}
+
 TEST_F(KelmCoreAuthDevTest, ModelChainWithKeyHasANonCertificateEntry) {
   ScopedEnvironmentVariable env("KELM_AUTH_DEV_MODEL_CHAIN", "with_key");
   const std::string pem = ModelChain();

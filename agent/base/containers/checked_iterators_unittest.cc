@@ -58,16 +58,16 @@ TEST(CheckedIteratorTest, EmptyRange) {
 TEST(CheckedIteratorDeathTest, ConstructionOutsideTheRange) {
   int values[3] = {};
   EXPECT_DEATH(CheckedIterator<int>(values + 1, values, values + 3),
-               "Check failed: start <= current \n");
+               "Check failed: start <= current\n");
   EXPECT_DEATH(CheckedIterator<int>(values, values + 3, values + 2),
-               "Check failed: current <= end \n");
+               "Check failed: current <= end\n");
 }
 
 TEST(CheckedIteratorDeathTest, AdvancingPastTheEnd) {
   int values[2] = {};
   CheckedIterator<int> it(values, values + 2, values + 2);
-  EXPECT_DEATH(++it, "Check failed: current_ != end_ \n");
-  EXPECT_DEATH(it++, "Check failed: current_ != end_ \n");
+  EXPECT_DEATH(++it, "Check failed: current_ != end_\n");
+  EXPECT_DEATH(it++, "Check failed: current_ != end_\n");
   CheckedIterator<int> begin(values, values, values + 2);
   EXPECT_DEATH(begin += 3, "Check failed");
   EXPECT_DEATH(--begin, "Check failed: current_ != start_");
@@ -76,8 +76,8 @@ TEST(CheckedIteratorDeathTest, AdvancingPastTheEnd) {
 TEST(CheckedIteratorDeathTest, DereferencingTheEnd) {
   Pair pairs[1] = {};
   CheckedIterator<Pair> end(pairs, pairs + 1, pairs + 1);
-  EXPECT_DEATH((void)*end, "Check failed: current_ != end_ \n");
-  EXPECT_DEATH((void)end->first, "Check failed: current_ != end_ \n");
+  EXPECT_DEATH((void)*end, "Check failed: current_ != end_\n");
+  EXPECT_DEATH((void)end->first, "Check failed: current_ != end_\n");
 }
 
 TEST(CheckedIteratorDeathTest, ComparingIteratorsOfTwoRanges) {
@@ -86,9 +86,9 @@ TEST(CheckedIteratorDeathTest, ComparingIteratorsOfTwoRanges) {
   CheckedIterator<int> in_a(a, a, a + 2);
   CheckedIterator<int> in_b(b, b, b + 2);
   CheckedIterator<int> same_start(a, a, a + 1);
-  EXPECT_DEATH((void)(in_a == in_b), "Check failed: start_ == other.start_ \n");
-  EXPECT_DEATH((void)(in_a < same_start), "Check failed: end_ == other.end_ \n");
-  EXPECT_DEATH((void)(in_a - in_b), "Check failed: start_ == other.start_ \n");
+  EXPECT_DEATH((void)(in_a == in_b), "Check failed: start_ == other.start_\n");
+  EXPECT_DEATH((void)(in_a < same_start), "Check failed: end_ == other.end_\n");
+  EXPECT_DEATH((void)(in_a - in_b), "Check failed: start_ == other.start_\n");
 }
 
 }  // namespace

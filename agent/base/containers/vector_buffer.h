@@ -61,11 +61,11 @@ class VectorBuffer {
   // Slot `i`. `i` may equal the slot count, to form the end of a range,
   // but not exceed it.
   T& operator[](size_t i) {
-    CHECK_LE(i, capacity_);
+    CHECK(i <= capacity_);
     return buffer_[i];
   }
   const T& operator[](size_t i) const {
-    CHECK_LE(i, capacity_);
+    CHECK(i <= capacity_);
     return buffer_[i];
   }
 
@@ -74,7 +74,7 @@ class VectorBuffer {
 
   // Destroys the elements in [begin, end).
   void DestructRange(T* begin, T* end) {
-    CHECK_LE(begin, end);
+    CHECK(begin <= end);
     if constexpr (!std::is_trivially_destructible_v<T>) {
       for (T* cur = begin; cur != end; ++cur) cur->~T();
     }

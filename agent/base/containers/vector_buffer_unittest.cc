@@ -67,15 +67,15 @@ TEST(VectorBufferTest, MoveRangeCopiesPlainValues) {
 
 TEST(VectorBufferDeathTest, IndexBeyondTheSlotCountIsFatal) {
   VectorBuffer<int> buffer(2);
-  EXPECT_DEATH(buffer[3] = 1, "Check failed: i <= capacity_ \\(3 vs\\. 2\\)");
+  EXPECT_DEATH(buffer[3] = 1, "Check failed: i <= capacity_\n");
   const VectorBuffer<int>& read_only = buffer;
-  EXPECT_DEATH((void)read_only[5], "Check failed: i <= capacity_ \\(5 vs\\. 2\\)");
+  EXPECT_DEATH((void)read_only[5], "Check failed: i <= capacity_\n");
 }
 
 TEST(VectorBufferDeathTest, ReversedRangesAreFatal) {
   VectorBuffer<std::string> buffer(4);
   EXPECT_DEATH(buffer.DestructRange(&buffer[2], &buffer[1]),
-               "Check failed: begin <= end");
+               "Check failed: begin <= end\n");
 }
 
 TEST(VectorBufferDeathTest, OverlappingMovesAreFatal) {

@@ -132,8 +132,6 @@ FilePath FilePath::AppendAsciiComponent(StringPiece component) const {
 
 std::vector<std::string> FilePath::GetComponents() const {
   std::vector<std::string> components;
-  if (empty()) return components;
-
   FilePath current = *this;
   FilePath parent = current.DirName();
   while (parent != current) {

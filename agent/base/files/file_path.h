@@ -62,8 +62,8 @@ class FilePath {
   FilePath StripTrailingSeparators() const;
 
   // The components, root ("/" or "//") first: "/a/b" gives {"/", "a", "b"},
-  // "a/b" gives {"a", "b"}. A leading "." is not a component; the empty path
-  // has none.
+  // "a/b" gives {"a", "b"}. A leading "." is not a component. The empty path
+  // gives one empty component: its DirName is ".", so its BaseName counts.
   std::vector<std::string> GetComponents() const;
 
   // Whether some component names the parent directory: a component made only

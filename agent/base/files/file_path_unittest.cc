@@ -127,7 +127,7 @@ TEST(FilePathTest, GetComponents) {
     const char* path;
     std::vector<std::string> expected;
   } const cases[] = {
-      {"", {}},
+      {"", {""}},
       {".", {}},
       {"/", {"/"}},
       {"//", {"//"}},

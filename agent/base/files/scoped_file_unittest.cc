@@ -75,13 +75,62 @@ TEST(ScopedFDTest, MoveTransfersOwnership) {
   EXPECT_TRUE(IsOpen(raw));
 }
 
+TEST(ScopedFDTest, ReceiverHandsItsValueToTheHolderWhenItEnds) {
+  const int first = OpenDevNull();
+  const int second = OpenDevNull();
+  ASSERT_GE(first, 0);
+  ASSERT_GE(second, 0);
+  ScopedFD fd(first);
+  {
+    ScopedFD::Receiver receiver(fd);
+    *receiver.get() = second;
+    EXPECT_EQ(first, fd.get());
+  }
+  EXPECT_EQ(second, fd.get());
+  EXPECT_FALSE(IsOpen(first));
+
+  // As an out-parameter, the value arrives at the end of the statement.
+  int opened = -1;
+  auto open_into = [&opened](int* out) { *out = opened = OpenDevNull(); };
+  open_into(fd.receive().get());
+  ASSERT_GE(opened, 0);
+  EXPECT_EQ(opened, fd.get());
+  EXPECT_FALSE(IsOpen(second));
+
+  // A receiver that gets nothing leaves the holder empty.
+  { ScopedFD::Receiver receiver(fd); }
+  EXPECT_FALSE(fd.is_valid());
+  EXPECT_FALSE(IsOpen(opened));
+}
+
+TEST(ScopedFDDeathTest, HolderDestroyedWithActiveReceiverIsFatal) {
+  EXPECT_DEATH(
+      {
+        auto* fd = new ScopedFD;
+        ScopedFD::Receiver receiver(*fd);
+        delete fd;
+      },
+      "Check failed: !receiving_ ScopedGeneric destroyed with active "
+      "receiver\n\\*\\*\\* Check failure stack trace");
+}
+
+TEST(ScopedFDDeathTest, SecondReceiverAtATimeIsFatal) {
+  EXPECT_DEATH(
+      {
+        ScopedFD fd;
+        ScopedFD::Receiver first(fd);
+        ScopedFD::Receiver second(fd);
+      },
+      "Check failed: !receiving_\n");
+}
+
 TEST(ScopedFDDeathTest, ClosingADescriptorThatIsNotOpenIsFatal) {
   EXPECT_DEATH(
       {
         ScopedFD fd(OpenDevNull());
         close(fd.get());  // Behind the owner's back.
       },
-      "Check failed: 0 == ret");
+      "Check failed: 0 == ret\n");
 }
 
 TEST(ScopedFDDeathTest, ResetToTheHeldDescriptorAborts) {

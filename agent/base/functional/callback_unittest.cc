@@ -165,7 +165,10 @@ TEST(RepeatableCallbackTest, CopyAssignmentReleasesThePreviousState) {
   RepeatableCallback<void()> b = BindRepeatable([] {});
   a = b;
   EXPECT_TRUE(record.destroyed);
-  a = a;  // Self-assignment keeps the state.
+  // Self-assignment keeps the state (through an alias, so that compilers do
+  // not flag the deliberate self-assignment).
+  RepeatableCallback<void()>& alias = a;
+  a = alias;
   a.Run();
 }
 

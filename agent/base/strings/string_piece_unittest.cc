@@ -155,7 +155,7 @@ TEST(StringPieceTest, StreamsItsBytes) {
 
 TEST(StringPieceDeathTest, NullPointer) {
   const char* null_text = nullptr;
-  EXPECT_DEATH((void)StringPiece{null_text}, "Check failed: s \n");
+  EXPECT_DEATH((void)StringPiece{null_text}, "Check failed: s\n");
 }
 
 TEST(StringPieceDeathTest, IndexPastTheEnd) {
@@ -165,13 +165,13 @@ TEST(StringPieceDeathTest, IndexPastTheEnd) {
 
 TEST(StringPieceDeathTest, RemoveTooMuch) {
   StringPiece piece("abc");
-  EXPECT_DEATH(piece.remove_prefix(4), "Check failed: n <= size\\(\\)");
-  EXPECT_DEATH(piece.remove_suffix(4), "Check failed: n <= size\\(\\)");
+  EXPECT_DEATH(piece.remove_prefix(4), "Check failed: n <= size\\(\\)\n");
+  EXPECT_DEATH(piece.remove_suffix(4), "Check failed: n <= size\\(\\)\n");
 }
 
 TEST(StringPieceDeathTest, SubstrPastTheEnd) {
   StringPiece piece("abc");
-  EXPECT_DEATH(piece.substr(4), "Check failed: pos <= size\\(\\)");
+  EXPECT_DEATH(piece.substr(4), "Check failed: pos <= size\\(\\)\n");
 }
 
 }  // namespace

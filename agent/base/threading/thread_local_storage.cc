@@ -215,8 +215,8 @@ void ThreadLocalStorage::Slot::Allocate(TLSDestructorFunc destructor) {
       }
     }
   }
-  CHECK_NE(slot_, kInvalidSlotValue);
-  CHECK_LT(slot_, kThreadLocalStorageSize);
+  CHECK(slot_ != kInvalidSlotValue);
+  CHECK(slot_ < kThreadLocalStorageSize);
 }
 
 void ThreadLocalStorage::Slot::Free() {
@@ -252,7 +252,7 @@ void ThreadLocalStorage::Slot::Set(void* value) {
     if (value == nullptr) return;
     vector = CreateThreadVector();
   }
-  CHECK_NE(slot_, kInvalidSlotValue);
+  CHECK(slot_ != kInvalidSlotValue);
   vector[slot_].data = value;
   vector[slot_].version = version_;
 }

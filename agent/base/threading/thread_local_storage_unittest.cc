@@ -135,6 +135,18 @@ TEST(ThreadLocalStorageTest, HasBeenDestroyedIsFalseOnAFreshThread) {
   EXPECT_FALSE(destroyed);
 }
 
+TEST(ThreadLocalStorageDeathTest, RunningOutOfSlotsIsFatal) {
+  EXPECT_DEATH(
+      {
+        // More slots than the table holds, whatever the process already
+        // uses; never freed, the child process ends here.
+        for (int i = 0; i <= kThreadLocalStorageSize; ++i) {
+          new ThreadLocalStorage::Slot();
+        }
+      },
+      "Check failed: slot_ != kInvalidSlotValue\n");
+}
+
 ThreadLocalStorage::Slot* g_late_slot = nullptr;
 
 TEST(ThreadLocalStorageDeathTest, SetAfterDestructionIsFatal) {

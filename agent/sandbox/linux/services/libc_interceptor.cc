@@ -8,6 +8,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 
 #include "agent/base/memory/lazy_singleton.h"
 #include "agent/base/pickle.h"
@@ -36,9 +37,6 @@ LocaltimeRFunction g_libc_localtime_r = nullptr;
 // points into this set, so names are never removed.
 kelmbase::LazySingleton<std::set<std::string>> g_timezones;
 kelmbase::LazySingleton<kelmbase::Lock> g_timezones_lock;
-
-// The largest reply a peer may send.
-constexpr size_t kMaxReplyLength = 512;
 
 void InitLibcLocaltimeFunctionsImpl() {
   // RTLD_NEXT skips this program's own definitions and finds the system
@@ -72,43 +70,41 @@ const char* InternTimezone(const std::string& name) {
 
 }  // namespace
 
-void EnsureLibcLocaltimeFunctions() {
-  CHECK_EQ(0, pthread_once(&g_libc_localtime_funcs_guard,
-                           InitLibcLocaltimeFunctionsImpl));
+LocaltimeProxyRequest::LocaltimeProxyRequest(time_t input) {
+  WriteInt(kLocaltimeMethod);
+  WriteString(kelmbase::StringPiece(reinterpret_cast<const char*>(&input),
+                                    sizeof(input)));
 }
 
-bool ProxyLocaltimeCall(time_t input, struct tm* output, char* timezone_out,
-                        size_t timezone_out_length) {
-  kelmbase::Pickle request;
-  request.WriteInt(kLocaltimeMethod);
-  request.WriteString(kelmbase::StringPiece(
-      reinterpret_cast<const char*>(&input), sizeof(input)));
-
-  memset(output, 0, sizeof(*output));
-
-  uint8_t reply_buffer[kMaxReplyLength];
-  const ssize_t reply_length = kelmbase::UnixDomainSocket::SendAndReceive(
-      g_localtime_proxy_fd, reply_buffer, sizeof(reply_buffer), nullptr,
-      request);
-  if (reply_length == -1) {
-    return false;
+LocaltimeProxyReply::LocaltimeProxyReply(const struct tm& time,
+                                         kelmbase::StringPiece zone) {
+  const int32_t fields[] = {
+      time.tm_sec,  time.tm_min,  time.tm_hour,
+      time.tm_mday, time.tm_mon,  time.tm_year,
+      time.tm_wday, time.tm_yday, time.tm_isdst,
+      static_cast<int32_t>(time.tm_gmtoff),
+  };
+  for (int32_t field : fields) {
+    WriteInt(field);
   }
+  WriteString(zone);
+}
 
-  kelmbase::Pickle reply(reinterpret_cast<const char*>(reply_buffer),
-                         static_cast<size_t>(reply_length));
-  kelmbase::PickleReader reader(reply);
+LocaltimeProxyReply::LocaltimeProxyReply(const char* data, size_t length)
+    : kelmbase::Pickle(data, length) {}
+
+bool LocaltimeProxyReply::Read(struct tm* output, std::string* zone) const {
+  kelmbase::PickleReader reader(*this);
   int32_t fields[10];
-  std::string timezone;
-  bool ok = true;
   for (int32_t& field : fields) {
-    ok = ok && reader.ReadInt(&field);
+    if (!reader.ReadInt(&field)) {
+      return false;
+    }
   }
-  ok = ok && reader.ReadString(&timezone);
-  if (!ok) {
-    memset(output, 0, sizeof(*output));
+  std::string name;
+  if (!reader.ReadString(&name)) {
     return false;
   }
-
   output->tm_sec = fields[0];
   output->tm_min = fields[1];
   output->tm_hour = fields[2];
@@ -119,6 +115,38 @@ bool ProxyLocaltimeCall(time_t input, struct tm* output, char* timezone_out,
   output->tm_yday = fields[7];
   output->tm_isdst = fields[8];
   output->tm_gmtoff = fields[9];
+  *zone = std::move(name);
+  return true;
+}
+
+void EnsureLibcLocaltimeFunctions() {
+  // Plain CHECK: the record carries the condition alone. Keep the line break
+  // after the comma, which the record shows as one space.
+  CHECK(0 == pthread_once(&g_libc_localtime_funcs_guard,
+                          InitLibcLocaltimeFunctionsImpl));
+}
+
+bool ProxyLocaltimeCall(time_t input, struct tm* output, char* timezone_out,
+                        size_t timezone_out_length) {
+  const LocaltimeProxyRequest request(input);
+
+  memset(output, 0, sizeof(*output));
+
+  uint8_t reply_buffer[LocaltimeProxyReply::kMaxSize];
+  const ssize_t reply_length = kelmbase::UnixDomainSocket::SendAndReceive(
+      g_localtime_proxy_fd, reply_buffer, sizeof(reply_buffer), nullptr,
+      request);
+  if (reply_length == -1) {
+    return false;
+  }
+
+  const LocaltimeProxyReply reply(reinterpret_cast<const char*>(reply_buffer),
+                                  static_cast<size_t>(reply_length));
+  std::string timezone;
+  if (!reply.Read(output, &timezone)) {
+    memset(output, 0, sizeof(*output));
+    return false;
+  }
 
   if (timezone_out) {
     if (timezone_out_length > 0) {

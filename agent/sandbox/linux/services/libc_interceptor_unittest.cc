@@ -245,6 +245,72 @@ TEST_F(LocaltimeTest, MalformedReplyGivesZeroedResult) {
   }
 }
 
+TEST(LocaltimeProxyMessageTest, RequestLayout) {
+  const time_t when = 0x0102030405060708;
+  const LocaltimeProxyRequest request(when);
+  ASSERT_EQ(request.size(), 20u);
+  int32_t words[3];
+  memcpy(words, request.data(), sizeof(words));
+  EXPECT_EQ(words[0], 16);
+  EXPECT_EQ(words[1], kLocaltimeMethod);
+  EXPECT_EQ(words[2], 8);
+  EXPECT_EQ(memcmp(static_cast<const char*>(request.data()) + 12, &when,
+                   sizeof(when)),
+            0);
+}
+
+TEST(LocaltimeProxyMessageTest, ReplyWritesAndReadsTheFieldsInWireOrder) {
+  // The same filler in both, padding included, so they compare whole.
+  struct tm time;
+  memset(&time, 0x5a, sizeof(time));
+  time.tm_sec = 5;
+  time.tm_min = 4;
+  time.tm_hour = 3;
+  time.tm_mday = 2;
+  time.tm_mon = 1;
+  time.tm_year = 124;
+  time.tm_wday = 6;
+  time.tm_yday = 31;
+  time.tm_isdst = 1;
+  time.tm_gmtoff = -18000;
+  const LocaltimeProxyReply written(time, "EST");
+  const std::string bytes(static_cast<const char*>(written.data()),
+                          written.size());
+  EXPECT_EQ(bytes, MakeReply({{5, 4, 3, 2, 1, 124, 6, 31, 1, -18000}, "EST"}));
+
+  const LocaltimeProxyReply received(bytes.data(), bytes.size());
+  struct tm read;
+  memset(&read, 0x5a, sizeof(read));
+  char zone_marker = 0;
+  read.tm_zone = &zone_marker;
+  std::string zone;
+  ASSERT_TRUE(received.Read(&read, &zone));
+  EXPECT_EQ(zone, "EST");
+  EXPECT_EQ(read.tm_zone, &zone_marker);
+  read.tm_zone = nullptr;
+  time.tm_zone = nullptr;
+  EXPECT_EQ(memcmp(&read, &time, sizeof(time)), 0);
+}
+
+TEST(LocaltimeProxyMessageTest, ShortReplyReadsNothing) {
+  const std::string whole =
+      MakeReply({{1, 2, 3, 4, 5, 6, 0, 7, 0, 0}, "UTC"});
+  // Payload cut after the sixth field, and after the tenth (no zone name).
+  for (const uint32_t payload : {24u, 40u}) {
+    std::string cut = whole.substr(0, 4 + payload);
+    memcpy(cut.data(), &payload, sizeof(payload));
+    const LocaltimeProxyReply reply(cut.data(), cut.size());
+    struct tm out;
+    memset(&out, 0x5a, sizeof(out));
+    std::string zone = "kept";
+    EXPECT_FALSE(reply.Read(&out, &zone)) << payload;
+    EXPECT_EQ(zone, "kept");
+    struct tm untouched;
+    memset(&untouched, 0x5a, sizeof(untouched));
+    EXPECT_EQ(memcmp(&out, &untouched, sizeof(out)), 0) << payload;
+  }
+}
+
 TEST_F(LocaltimeTest, ProxyCallReportsSuccess) {
   const ReplyFields fields = {{0, 30, 12, 15, 5, 99, 2, 165, 0, 7200}, "CEST"};
   LocaltimePeer peer({MakeReply(fields)});

@@ -19,6 +19,9 @@ KelmAuthInputVec InputVecOf(const std::string& bytes) {
                           bytes.size()};
 }
 
+// Only bit 0 of the library's result byte tells success.
+bool Succeeded(uint8_t result) { return (result & 1) != 0; }
+
 void CheckDataVecValid(const KelmAuthDataVec& vec) {
   CHECK(IsDataVecValid(&vec));
 }
@@ -66,7 +69,7 @@ bool GetModelCertChain(std::string* cert_chain) {
   CHECK(cert_chain != nullptr);
   KelmAuthDataVec chain = EmptyDataVec();
   if (KelmAuth_GetModelCertChain == nullptr ||
-      !KelmAuth_GetModelCertChain(&chain)) {
+      !Succeeded(KelmAuth_GetModelCertChain(&chain))) {
     LOG(ERROR) << "KelmAuth_GetModelCertChain() returned error.";
     return false;
   }
@@ -84,8 +87,8 @@ bool GenerateDeviceKeyAndCert(const std::string& ssid,
   KelmAuthDataVec key = EmptyDataVec();
   KelmAuthDataVec cert = EmptyDataVec();
   if (KelmAuth_GenerateDeviceKeyAndCert == nullptr ||
-      !KelmAuth_GenerateDeviceKeyAndCert(&ssid_vec, &template_vec, &key,
-                                         &cert)) {
+      !Succeeded(KelmAuth_GenerateDeviceKeyAndCert(&ssid_vec, &template_vec,
+                                                   &key, &cert))) {
     LOG(ERROR) << "KelmAuth_GenerateDeviceKeyAndCert() returned error.";
     return false;
   }
@@ -105,7 +108,7 @@ bool SignHash(const std::string& wrapped_key, const std::string& input,
   KelmAuthDataVec out = EmptyDataVec();
   // The library call runs outside the cache's lock.
   if (KelmAuth_SignHash == nullptr ||
-      !KelmAuth_SignHash(&key_vec, &input_vec, &out)) {
+      !Succeeded(KelmAuth_SignHash(&key_vec, &input_vec, &out))) {
     LOG(ERROR) << "KelmAuth_SignHash() returned error.";
     return false;
   }

@@ -56,24 +56,29 @@ typedef struct KelmAuthDataVec {
   KelmAuthMmOps mm;
 } KelmAuthDataVec;
 
+// Each function returns a one-byte boolean of which only bit 0 counts: set
+// means success, whatever the other bits hold. It is declared as a plain
+// byte, not as bool, so that no caller assumes the library returns only 0
+// or 1.
+
 // The model certificate chain as PEM text: the model template certificate
 // (whose subject holds the placeholder AA:BB:CC:DD:EE:FF), then the model's
 // intermediate certificates.
-KELM_AUTH_API bool KelmAuth_GetModelCertChain(KelmAuthDataVec* cert_chain);
+KELM_AUTH_API uint8_t KelmAuth_GetModelCertChain(KelmAuthDataVec* cert_chain);
 
 // Generates a device key and, from the template certificate (DER) and the
 // SSID text, the device certificate (DER) that carries the SSID where the
 // template carries the placeholder. The key comes back wrapped: an opaque
 // blob that only this library can use.
-KELM_AUTH_API bool KelmAuth_GenerateDeviceKeyAndCert(
+KELM_AUTH_API uint8_t KelmAuth_GenerateDeviceKeyAndCert(
     const KelmAuthInputVec* ssid, const KelmAuthInputVec* model_template_cert,
     KelmAuthDataVec* wrapped_device_key, KelmAuthDataVec* device_cert);
 
 // The RSA PKCS#1 v1.5 signature of `input` (a DigestInfo block) with the
 // wrapped key.
-KELM_AUTH_API bool KelmAuth_SignHash(const KelmAuthInputVec* wrapped_key,
-                                     const KelmAuthInputVec* input,
-                                     KelmAuthDataVec* signature);
+KELM_AUTH_API uint8_t KelmAuth_SignHash(const KelmAuthInputVec* wrapped_key,
+                                        const KelmAuthInputVec* input,
+                                        KelmAuthDataVec* signature);
 
 #ifdef __cplusplus
 }  // extern "C"

@@ -220,6 +220,61 @@ TEST_F(KelmAuthTest, GenerateFailures) {
   }
 }
 
+// The library's result is a byte of which only bit 0 tells success; the
+// other bits, set or not, change nothing.
+TEST_F(KelmAuthTest, OnlyBitZeroOfTheResultCounts) {
+  const Device device = NewDevice();
+  const std::string template_der = Template();
+  struct Case {
+    const char* result;
+    bool ok;
+  } const cases[] = {
+      {"0x01", true}, {"0x03", true}, {"0xff", true},
+      {"0x00", false}, {"0x02", false}, {"0xfe", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.result);
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_RESULT", c.result);
+
+    std::string chain = "old";
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(GetModelCertChain(&chain), c.ok);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("] KelmAuth_GetModelCertChain() returned error.\n") !=
+                  std::string::npos,
+              !c.ok)
+        << err;
+    if (c.ok) {
+      EXPECT_EQ(PemToDers(chain).size(), 2u);
+    } else {
+      EXPECT_EQ(chain, "old");
+    }
+
+    std::string key = "old key";
+    std::string cert = template_der;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(GenerateDeviceKeyAndCert(kSsid, &key, &cert), c.ok);
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(
+        err.find("] KelmAuth_GenerateDeviceKeyAndCert() returned error.\n") !=
+            std::string::npos,
+        !c.ok)
+        << err;
+    EXPECT_EQ(key != "old key", c.ok);
+    EXPECT_EQ(cert != template_der, c.ok);
+
+    std::string signature;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(SignHash(device.key, Input(c.result), &signature), c.ok);
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("] KelmAuth_SignHash() returned error.\n") !=
+                  std::string::npos,
+              !c.ok)
+        << err;
+    EXPECT_EQ(VerifySha1(device.cert, Name() + c.result, signature), c.ok);
+  }
+}
+
 TEST_F(KelmAuthTest, SignHashSignsWithTheDeviceKey) {
   const Device device = NewDevice();
   const std::string input = Input("");
