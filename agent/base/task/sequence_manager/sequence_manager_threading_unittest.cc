@@ -97,18 +97,30 @@ TEST(SequenceManagerThreadingTest, ManyPostersWakeAnIdleQueueOnce) {
       env.manager()->CreateTaskQueue(TaskQueue::Spec("idle"));
   scoped_refptr<SingleThreadTaskRunner> runner = queue->task_runner();
   constexpr int kPostsPerThread = 500;
+  // The manager's thread only: the last index seen from each poster, and
+  // whether any poster's tasks ran out of its posting order.
+  int last_index[kPosterThreads];
+  bool out_of_order = false;
   int ran = 0;
-  std::atomic<int> destroyed_unrun{0};
   for (int round = 1; round <= 3; ++round) {
+    for (int& index : last_index) index = -1;
     std::atomic<int> ready{0};
     std::vector<std::thread> posters;
     for (int t = 0; t < kPosterThreads; ++t) {
-      posters.emplace_back([&] {
+      posters.emplace_back([&, t] {
         ready.fetch_add(1);
         while (ready.load() < kPosterThreads) std::this_thread::yield();
-        for (int i = 0; i < kPostsPerThread; ++i)
-          EXPECT_TRUE(
-              runner->PostTask(FROM_HERE, CountedTask(&ran, &destroyed_unrun)));
+        for (int i = 0; i < kPostsPerThread; ++i) {
+          EXPECT_TRUE(runner->PostTask(
+              FROM_HERE, BindOneShot(
+                             [](int* last, bool* out_of_order, int* ran,
+                                int index) {
+                               if (index != *last + 1) *out_of_order = true;
+                               *last = index;
+                               ++*ran;
+                             },
+                             &last_index[t], &out_of_order, &ran, i)));
+        }
       });
     }
     for (std::thread& poster : posters) poster.join();
@@ -117,7 +129,7 @@ TEST(SequenceManagerThreadingTest, ManyPostersWakeAnIdleQueueOnce) {
               kPosterThreads * kPostsPerThread);
   }
   EXPECT_EQ(ran, 3 * kPosterThreads * kPostsPerThread);
-  EXPECT_EQ(destroyed_unrun.load(), 0);
+  EXPECT_FALSE(out_of_order);
 }
 
 }  // namespace

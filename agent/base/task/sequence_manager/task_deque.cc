@@ -114,6 +114,10 @@ const Task* TaskDeque::front() const {
 
 Task* TaskDeque::back() { return size_ ? &tail_->back() : nullptr; }
 
+const Task* TaskDeque::back() const {
+  return size_ ? &tail_->back() : nullptr;
+}
+
 void TaskDeque::clear() {
   std::unique_ptr<Ring> doomed = std::move(head_);
   tail_ = nullptr;

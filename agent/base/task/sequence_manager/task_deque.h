@@ -40,6 +40,7 @@ class TaskDeque {
   Task* front();
   const Task* front() const;
   Task* back();
+  const Task* back() const;
 
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -99,6 +100,7 @@ class TaskDeque::Ring {
   Task& front() { return slots_[(front_index_ + 1) % capacity_]; }
   const Task& front() const { return slots_[(front_index_ + 1) % capacity_]; }
   Task& back() { return slots_[back_index_]; }
+  const Task& back() const { return slots_[back_index_]; }
   // Destroys the front slot's task, which has been moved from.
   void pop_front();
 

@@ -38,9 +38,7 @@ WorkQueue::WorkQueue(TaskQueueImpl* task_queue, const char* name,
 
 WorkQueue::~WorkQueue() = default;
 
-const Task* WorkQueue::GetBackTask() const {
-  return const_cast<TaskDeque&>(tasks_).back();
-}
+const Task* WorkQueue::GetBackTask() const { return tasks_.back(); }
 
 bool WorkQueue::BlockedByFence() const {
   if (fence_ == kNoEnqueueOrder) return false;
