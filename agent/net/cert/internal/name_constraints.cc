@@ -242,10 +242,10 @@ bool NameConstraints::IsPermittedDnsName(std::string_view name) const {
       return false;
     }
   }
-  // Only permitted subtrees of this form narrow it down; excluded ones
-  // alone leave every other name permitted.
-  if (!(permitted_subtrees_.present_name_types & GENERAL_NAME_DNS_NAME))
-    return true;
+  // A form named on either side is constrained, and a constrained form is
+  // permitted only inside a permitted subtree: excluded subtrees alone leave
+  // nothing of their form permitted.
+  if (!(constrained_name_types_ & GENERAL_NAME_DNS_NAME)) return true;
   for (std::string_view permitted : permitted_subtrees_.dns_names) {
     if (DnsNameMatchesConstraint(name, permitted, WILDCARD_FULL_MATCH)) {
       return true;
@@ -259,8 +259,7 @@ bool NameConstraints::IsPermittedDirectoryName(
   for (const der::Input& excluded : excluded_subtrees_.directory_names) {
     if (NameInSubtree(name_rdn_sequence, excluded)) return false;
   }
-  if (!(permitted_subtrees_.present_name_types & GENERAL_NAME_DIRECTORY_NAME))
-    return true;
+  if (!(constrained_name_types_ & GENERAL_NAME_DIRECTORY_NAME)) return true;
   for (const der::Input& permitted : permitted_subtrees_.directory_names) {
     if (NameInSubtree(name_rdn_sequence, permitted)) return true;
   }
@@ -272,8 +271,7 @@ bool NameConstraints::IsPermittedIp(const IPAddress& ip) const {
        excluded_subtrees_.ip_address_ranges) {
     if (AddressMatchesPrefix(ip, prefix, prefix_length)) return false;
   }
-  if (!(permitted_subtrees_.present_name_types & GENERAL_NAME_IP_ADDRESS))
-    return true;
+  if (!(constrained_name_types_ & GENERAL_NAME_IP_ADDRESS)) return true;
   for (const auto& [prefix, prefix_length] :
        permitted_subtrees_.ip_address_ranges) {
     if (AddressMatchesPrefix(ip, prefix, prefix_length)) return true;
