@@ -129,6 +129,12 @@ TEST(X509CertificateTest, BuffersComeFromTheSharedPool) {
   EXPECT_NE(nullptr, CertBufferPool());
 }
 
+// A certificate object always holds a certificate: no buffer, no object
+// (rather than a read through a null buffer).
+TEST(X509CertificateTest, NullBufferGivesNoObject) {
+  EXPECT_FALSE(X509Certificate::CreateFromCertBuffer(nullptr, {}));
+}
+
 TEST(X509CertificateTest, IntermediatesAreKeptInOrderUnchecked) {
   const std::string leaf = test::ReadTestCertDer("leaf");
   const std::string root = test::ReadTestCertDer("root");

@@ -73,18 +73,14 @@ constexpr uint8_t kAdCaIssuersOid[] = {0x2b, 0x06, 0x01, 0x05,
 constexpr uint8_t kAdOcspOid[] = {0x2b, 0x06, 0x01, 0x05,
                                   0x05, 0x07, 0x30, 0x01};
 
-// Whether `tlv` is exactly one SEQUENCE element.
-bool IsSequenceTlv(const der::Input& tlv) {
-  der::Parser parser(tlv);
-  der::Parser unused;
-  if (!parser.ReadSequence(&unused))
-    return false;
-  return !parser.HasMore();
-}
-
 // Reads the next element whole, which must be a SEQUENCE.
 bool ReadSequenceTlv(der::Parser* parser, der::Input* out) {
-  return parser->ReadRawElement(out) && IsSequenceTlv(*out);
+  der::Tag tag;
+  der::Input unused_value;
+  // The element is framed once by the peek; reading it whole cannot fail
+  // after that.
+  return parser->PeekElement(&tag, &unused_value) && tag == der::kSequence &&
+         parser->ReadRawElement(out);
 }
 
 // Reads one UTCTime or GeneralizedTime element.
@@ -98,6 +94,32 @@ bool ReadUtcOrGeneralizedTime(der::Parser* parser, der::GeneralizedTime* out) {
   if (tag == der::kGeneralizedTime)
     return der::ParseGeneralizedTime(value, out);
   return false;
+}
+
+// Reads the contents of one Extension SEQUENCE.
+bool ParseExtensionContents(der::Parser* extension_parser,
+                            ParsedExtension* out) {
+  if (!extension_parser->ReadValueWithTag(der::kOid, &out->oid))
+    return false;
+
+  out->critical = false;
+  der::Input critical_value;
+  bool has_critical = false;
+  if (!extension_parser->ReadOptionalElement(der::kBool, &critical_value,
+                                             &has_critical)) {
+    return false;
+  }
+  if (has_critical) {
+    if (!der::ParseBool(critical_value, &out->critical))
+      return false;
+    // DER leaves the default (false) out.
+    if (!out->critical)
+      return false;
+  }
+
+  if (!extension_parser->ReadValueWithTag(der::kOctetString, &out->value))
+    return false;
+  return !extension_parser->HasMore();
 }
 
 bool IsAscii(const der::Input& in) {
@@ -374,28 +396,7 @@ bool ParseExtension(const der::Input& extension_tlv, ParsedExtension* out) {
   der::Parser extension_parser;
   if (!parser.ReadSequence(&extension_parser) || parser.HasMore())
     return false;
-
-  if (!extension_parser.ReadValueWithTag(der::kOid, &out->oid))
-    return false;
-
-  out->critical = false;
-  der::Input critical_value;
-  bool has_critical = false;
-  if (!extension_parser.ReadOptionalElement(der::kBool, &critical_value,
-                                            &has_critical)) {
-    return false;
-  }
-  if (has_critical) {
-    if (!der::ParseBool(critical_value, &out->critical))
-      return false;
-    // DER leaves the default (false) out.
-    if (!out->critical)
-      return false;
-  }
-
-  if (!extension_parser.ReadValueWithTag(der::kOctetString, &out->value))
-    return false;
-  return !extension_parser.HasMore();
+  return ParseExtensionContents(&extension_parser, out);
 }
 
 bool ParseExtensions(const der::Input& extensions_tlv,
@@ -410,10 +411,12 @@ bool ParseExtensions(const der::Input& extensions_tlv,
 
   extensions->clear();
   while (extensions_parser.HasMore()) {
-    der::Input extension_tlv;
+    // The same as ParseExtension of the element taken whole, without
+    // framing it twice.
+    der::Parser extension_parser;
     ParsedExtension extension;
-    if (!extensions_parser.ReadRawElement(&extension_tlv) ||
-        !ParseExtension(extension_tlv, &extension)) {
+    if (!extensions_parser.ReadSequence(&extension_parser) ||
+        !ParseExtensionContents(&extension_parser, &extension)) {
       return false;
     }
     // RFC 5280 4.2: a certificate must not include an extension twice.

@@ -131,9 +131,14 @@ scoped_refptr<ParsedCertificate> ParsedCertificate::CreateInternal(
 
 bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
                                              CertErrors* errors) {
-  ParsedExtension extension;
+  auto find = [this](const der::Input& oid) -> const ParsedExtension* {
+    auto it = extensions_.find(oid);
+    return it == extensions_.end() ? nullptr : &it->second;
+  };
+  const ParsedExtension* found = nullptr;
 
-  if (GetExtension(BasicConstraintsOid(), &extension)) {
+  if ((found = find(BasicConstraintsOid()))) {
+    const ParsedExtension& extension = *found;
     has_basic_constraints_ = true;
     if (!ParseBasicConstraints(extension.value, &basic_constraints_)) {
       errors->AddError(kFailedParsingBasicConstraints);
@@ -141,7 +146,8 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if (GetExtension(KeyUsageOid(), &extension)) {
+  if ((found = find(KeyUsageOid()))) {
+    const ParsedExtension& extension = *found;
     has_key_usage_ = true;
     if (!ParseKeyUsage(extension.value, &key_usage_)) {
       errors->AddError(kFailedParsingKeyUsage);
@@ -149,7 +155,8 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if (GetExtension(ExtKeyUsageOid(), &extension)) {
+  if ((found = find(ExtKeyUsageOid()))) {
+    const ParsedExtension& extension = *found;
     has_extended_key_usage_ = true;
     if (!ParseExtendedKeyUsage(extension.value, &extended_key_usage_)) {
       errors->AddError(kFailedParsingEku);
@@ -157,7 +164,8 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if (GetExtension(SubjectAltNameOid(), &subject_alt_names_extension_)) {
+  if ((found = find(SubjectAltNameOid()))) {
+    subject_alt_names_extension_ = *found;
     subject_alt_names_ =
         ParseGeneralNames(subject_alt_names_extension_.value, errors);
     if (!subject_alt_names_) {
@@ -172,7 +180,8 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if (GetExtension(NameConstraintsOid(), &extension)) {
+  if ((found = find(NameConstraintsOid()))) {
+    const ParsedExtension& extension = *found;
     name_constraints_ =
         NameConstraints::Create(extension.value, extension.critical, errors);
     if (!name_constraints_) {
@@ -181,8 +190,8 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if (GetExtension(AuthorityInfoAccessOid(),
-                   &authority_info_access_extension_)) {
+  if ((found = find(AuthorityInfoAccessOid()))) {
+    authority_info_access_extension_ = *found;
     has_authority_info_access_ = true;
     if (!ParseAuthorityInfoAccess(authority_info_access_extension_.value,
                                   &ca_issuers_uris_, &ocsp_uris_)) {
@@ -191,7 +200,8 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if (GetExtension(CertificatePoliciesOid(), &extension)) {
+  if ((found = find(CertificatePoliciesOid()))) {
+    const ParsedExtension& extension = *found;
     has_policy_oids_ = true;
     // Lenient: unknown qualifiers are refused only under anyPolicy here.
     // Chain verification parses a critical extension again strictly.
@@ -203,7 +213,8 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if (GetExtension(PolicyConstraintsOid(), &extension)) {
+  if ((found = find(PolicyConstraintsOid()))) {
+    const ParsedExtension& extension = *found;
     has_policy_constraints_ = true;
     if (!ParsePolicyConstraints(extension.value, &policy_constraints_)) {
       errors->AddError(kFailedParsingPolicyConstraints);
@@ -211,7 +222,8 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if (GetExtension(PolicyMappingsOid(), &extension)) {
+  if ((found = find(PolicyMappingsOid()))) {
+    const ParsedExtension& extension = *found;
     has_policy_mappings_ = true;
     if (!ParsePolicyMappings(extension.value, &policy_mappings_)) {
       errors->AddError(kFailedParsingPolicyMappings);
@@ -219,7 +231,8 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if (GetExtension(InhibitAnyPolicyOid(), &extension)) {
+  if ((found = find(InhibitAnyPolicyOid()))) {
+    const ParsedExtension& extension = *found;
     has_inhibit_any_policy_ = true;
     if (!ParseInhibitAnyPolicy(extension.value, &inhibit_any_policy_)) {
       errors->AddError(kFailedParsingInhibitAnyPolicy);
@@ -227,7 +240,8 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if (GetExtension(SubjectKeyIdentifierOid(), &extension)) {
+  if ((found = find(SubjectKeyIdentifierOid()))) {
+    const ParsedExtension& extension = *found;
     subject_key_identifier_ = der::Input();
     if (!ParseKeyIdentifier(extension.value, &*subject_key_identifier_)) {
       errors->AddError(kFailedParsingSubjectKeyIdentifier);
@@ -235,7 +249,8 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if (GetExtension(AuthorityKeyIdentifierOid(), &extension)) {
+  if ((found = find(AuthorityKeyIdentifierOid()))) {
+    const ParsedExtension& extension = *found;
     authority_key_identifier_ = ParsedAuthorityKeyIdentifier();
     if (!ParseAuthorityKeyIdentifier(extension.value,
                                      &*authority_key_identifier_)) {
