@@ -73,8 +73,10 @@ TEST(ParseCertificateTest, KeyUsage) {
     der::BitString out;
     EXPECT_EQ(c.ok, ParseKeyUsage(In(c.value), &out));
   }
+  // The result views the bytes parsed, which must outlive it.
+  const std::string cert_sign_and_crl_sign = Tlv(der::kBitString, Hex("01 06"));
   der::BitString out;
-  ASSERT_TRUE(ParseKeyUsage(In(Tlv(der::kBitString, Hex("01 06"))), &out));
+  ASSERT_TRUE(ParseKeyUsage(In(cert_sign_and_crl_sign), &out));
   EXPECT_TRUE(out.IsBitSet(KEY_USAGE_BIT_KEY_CERT_SIGN));
   EXPECT_TRUE(out.IsBitSet(KEY_USAGE_BIT_CRL_SIGN));
   EXPECT_FALSE(out.IsBitSet(KEY_USAGE_BIT_DIGITAL_SIGNATURE));
@@ -133,7 +135,8 @@ TEST(ParseCertificateTest, KeyIdentifiers) {
   der::Input key_id;
   EXPECT_TRUE(ParseKeyIdentifier(In(Tlv(der::kOctetString, "")), &key_id));
   EXPECT_TRUE(key_id.empty());
-  EXPECT_TRUE(ParseKeyIdentifier(In(Tlv(der::kOctetString, "ab")), &key_id));
+  const std::string ab = Tlv(der::kOctetString, "ab");
+  EXPECT_TRUE(ParseKeyIdentifier(In(ab), &key_id));
   EXPECT_EQ("ab", key_id.AsString());
   EXPECT_FALSE(
       ParseKeyIdentifier(In(Tlv(der::kOctetString, "ab") + Hex("00")), &key_id));
@@ -281,7 +284,8 @@ TEST(ParseCertificateTest, TbsBytesAfterTheSequenceFailWithoutAnEntry) {
 
 TEST(ParseCertificateTest, ReadSequenceContents) {
   der::Input contents;
-  EXPECT_TRUE(ReadSequenceContents(In(Sequence("ab")), &contents));
+  const std::string sequence = Sequence("ab");
+  EXPECT_TRUE(ReadSequenceContents(In(sequence), &contents));
   EXPECT_EQ("ab", contents.AsString());
   EXPECT_FALSE(ReadSequenceContents(In(Sequence("ab") + Hex("00")), &contents));
   EXPECT_FALSE(ReadSequenceContents(In(test::Set("ab")), &contents));

@@ -169,6 +169,19 @@ std::vector<ChainCase> ChainCases() {
        {"leaf_below_pathlen0", "intermediate_below_pathlen0",
         "intermediate_pathlen0"},
        WithTrust(CertificateTrustType::TRUSTED_ANCHOR), {kNone, kNone, kNone}},
+      // A self-issued intermediate is not checked against the name
+      // constraints above it; the target always is.
+      {"self_issued_exempt_from_name_constraints",
+       {"leaf_below_nc_dir", "self_issued_below_nc_dir",
+        "intermediate_nc_dir", "root"},
+       Options(), {kNone, kNone, kNone, kNone}},
+      {"self_issued_target_checked_against_name_constraints",
+       {"self_issued_below_nc_dir", "intermediate_nc_dir", "root"},
+       WithPurpose(KeyPurpose::ANY_EKU),
+       {{"ERROR: Not permitted by name constraints"}, kNone, kNone}},
+      // The anchor's validity dates are never examined.
+      {"expired_constrained_anchor",
+       {"leaf_under_expired_root", "root_expired"}, Options(), {kNone, kNone}},
       {"intermediate_without_basic_constraints",
        {"leaf_under_no_bc", "intermediate_no_bc", "root"}, Options(),
        {kNone, {"ERROR: Does not have Basic Constraints"}, kNone}},

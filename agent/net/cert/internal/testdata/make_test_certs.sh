@@ -130,6 +130,17 @@ inhibitAnyPolicy       = critical, 0
 subjectKeyIdentifier   = hash
 authorityKeyIdentifier = keyid:always
 
+[ intermediate_nc_dir ]
+basicConstraints       = critical, CA:true
+keyUsage               = critical, keyCertSign
+nameConstraints        = critical, permitted;dirName:nc_allowed_dir
+subjectKeyIdentifier   = hash
+authorityKeyIdentifier = keyid:always
+
+[ nc_allowed_dir ]
+O  = Tarvik Test
+OU = Allowed
+
 [ leaf ]
 basicConstraints       = critical, CA:false
 keyUsage               = critical, digitalSignature
@@ -292,6 +303,22 @@ issue intermediate_inhibit_any "$O/CN=Inhibit Any Policy CA" 14 \
   intermediate_inhibit_any root
 issue leaf_any_policy "$O/CN=any.test.example" 1020 leaf_any_policy \
   intermediate_inhibit_any
+
+# A CA constrained to the directory subtree O=Tarvik Test, OU=Allowed,
+# whose own subject lies outside it; a self-issued CA of that same subject
+# below it, and a leaf inside the subtree below that.
+issue intermediate_nc_dir "$O/CN=Directory Constrained CA" 15 \
+  intermediate_nc_dir root
+issue self_issued_below_nc_dir "$O/CN=Directory Constrained CA" 16 \
+  intermediate intermediate_nc_dir
+issue leaf_below_nc_dir "$O/OU=Allowed/CN=dir.test.example" 1023 leaf \
+  self_issued_below_nc_dir
+
+# A root that expired long ago, and a leaf it issued.
+issue root_expired "$O/CN=Tarvik Expired Root" 02 root self \
+  20000101000000Z 20100101000000Z
+issue leaf_under_expired_root "$O/CN=old-root.test.example" 1024 leaf \
+  root_expired
 
 # Version 1, no extensions.
 issue v1_self_signed "/CN=Version One" 05 none self
