@@ -9,9 +9,11 @@
 
 #include "agent/base/functional/bind.h"
 #include "agent/base/location.h"
+#include "agent/base/message_pump/descriptor_watch_scope.h"
 #include "agent/base/run_loop.h"
 #include "agent/base/synchronization/lock.h"
 #include "agent/base/synchronization/waitable_event.h"
+#include "agent/base/task/current_thread.h"
 #include "agent/base/task/task_executor.h"
 #include "agent/base/task/thread_task_runner_handle.h"
 #include "agent/base/test/recording_message_pump.h"
@@ -119,6 +121,24 @@ TEST_P(ThreadTest, RunnerExistsBeforeTheWorkerAndRunsTasksInOrderThere) {
   EXPECT_EQ(ran_on.load(), thread.GetThreadId());
   EXPECT_NE(ran_on.load(), PlatformThread::CurrentId());
   EXPECT_EQ(kernel_name, name.substr(0, 15));
+}
+
+TEST_P(ThreadTest, AnIoThreadServesDescriptorWatches) {
+  Thread thread("io");
+  ASSERT_TRUE(thread.StartConfigured(PumpOptions()));
+  std::atomic<int> io_thread{-1};
+  std::atomic<int> watch_scope{-1};
+  thread.GetTaskRunner()->PostTask(
+      FROM_HERE, BindOneShot(
+                     [](std::atomic<int>* io, std::atomic<int>* scope) {
+                       *io = CurrentThread::IsIoThread();
+                       *scope = DescriptorWatchScope::GetCurrent() != nullptr;
+                     },
+                     &io_thread, &watch_scope));
+  thread.Stop();
+  const int expected = GetParam() == MessagePumpType::kIo;
+  EXPECT_EQ(io_thread.load(), expected);
+  EXPECT_EQ(watch_scope.load(), expected);
 }
 
 TEST_P(ThreadTest, KeepsEachPostersOrder) {
