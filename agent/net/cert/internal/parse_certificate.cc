@@ -75,12 +75,11 @@ constexpr uint8_t kAdOcspOid[] = {0x2b, 0x06, 0x01, 0x05,
 
 // Reads the next element whole, which must be a SEQUENCE.
 bool ReadSequenceTlv(der::Parser* parser, der::Input* out) {
-  der::Tag tag;
-  der::Input unused_value;
-  // The element is framed once by the peek; reading it whole cannot fail
-  // after that.
-  return parser->PeekElement(&tag, &unused_value) && tag == der::kSequence &&
-         parser->ReadRawElement(out);
+  // In DER a universal tag below 31 takes the one identifier octet, so a
+  // framed element is a SEQUENCE exactly when that octet is 0x30.
+  constexpr uint8_t kSequenceIdentifier = 0x30;
+  return parser->ReadRawElement(out) && out->length() > 0 &&
+         out->data()[0] == kSequenceIdentifier;
 }
 
 // Reads one UTCTime or GeneralizedTime element.

@@ -40,6 +40,45 @@ const char kFailedParsingSubjectKeyIdentifier[] =
 const char kFailedParsingAuthorityKeyIdentifier[] =
     "Failed parsing authority key identifier";
 
+// The extensions decoded at creation.
+enum KnownExtension {
+  kBasicConstraints,
+  kKeyUsage,
+  kExtKeyUsage,
+  kSubjectAltName,
+  kNameConstraints,
+  kAuthorityInfoAccess,
+  kCertificatePolicies,
+  kPolicyConstraints,
+  kPolicyMappings,
+  kInhibitAnyPolicy,
+  kSubjectKeyIdentifier,
+  kAuthorityKeyIdentifier,
+  kKnownExtensionCount,
+};
+
+// The KnownExtension of `oid`, or -1.
+int KnownExtensionIndex(const der::Input& oid) {
+  // All but authorityInfoAccess live under id-ce (2.5.29).
+  if (oid.length() == 3 && oid.data()[0] == 0x55 && oid.data()[1] == 0x1d) {
+    switch (oid.data()[2]) {
+      case 0x13: return kBasicConstraints;
+      case 0x0f: return kKeyUsage;
+      case 0x25: return kExtKeyUsage;
+      case 0x11: return kSubjectAltName;
+      case 0x1e: return kNameConstraints;
+      case 0x20: return kCertificatePolicies;
+      case 0x24: return kPolicyConstraints;
+      case 0x21: return kPolicyMappings;
+      case 0x36: return kInhibitAnyPolicy;
+      case 0x0e: return kSubjectKeyIdentifier;
+      case 0x23: return kAuthorityKeyIdentifier;
+      default: return -1;
+    }
+  }
+  return oid == AuthorityInfoAccessOid() ? kAuthorityInfoAccess : -1;
+}
+
 }  // namespace
 
 ParsedCertificate::ParsedCertificate() = default;
@@ -131,13 +170,18 @@ scoped_refptr<ParsedCertificate> ParsedCertificate::CreateInternal(
 
 bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
                                              CertErrors* errors) {
-  auto find = [this](const der::Input& oid) -> const ParsedExtension* {
-    auto it = extensions_.find(oid);
-    return it == extensions_.end() ? nullptr : &it->second;
-  };
+  // One pass over the map picks out the known extensions; they are then
+  // decoded in their fixed order.
+  const ParsedExtension* known[kKnownExtensionCount] = {};
+  for (const auto& [oid, extension] : extensions_) {
+    const int index = KnownExtensionIndex(oid);
+    if (index >= 0)
+      known[index] = &extension;
+  }
+  auto find = [&known](KnownExtension which) { return known[which]; };
   const ParsedExtension* found = nullptr;
 
-  if ((found = find(BasicConstraintsOid()))) {
+  if ((found = find(kBasicConstraints))) {
     const ParsedExtension& extension = *found;
     has_basic_constraints_ = true;
     if (!ParseBasicConstraints(extension.value, &basic_constraints_)) {
@@ -146,7 +190,7 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if ((found = find(KeyUsageOid()))) {
+  if ((found = find(kKeyUsage))) {
     const ParsedExtension& extension = *found;
     has_key_usage_ = true;
     if (!ParseKeyUsage(extension.value, &key_usage_)) {
@@ -155,7 +199,7 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if ((found = find(ExtKeyUsageOid()))) {
+  if ((found = find(kExtKeyUsage))) {
     const ParsedExtension& extension = *found;
     has_extended_key_usage_ = true;
     if (!ParseExtendedKeyUsage(extension.value, &extended_key_usage_)) {
@@ -164,7 +208,7 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if ((found = find(SubjectAltNameOid()))) {
+  if ((found = find(kSubjectAltName))) {
     subject_alt_names_extension_ = *found;
     subject_alt_names_ =
         ParseGeneralNames(subject_alt_names_extension_.value, errors);
@@ -180,7 +224,7 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if ((found = find(NameConstraintsOid()))) {
+  if ((found = find(kNameConstraints))) {
     const ParsedExtension& extension = *found;
     name_constraints_ =
         NameConstraints::Create(extension.value, extension.critical, errors);
@@ -190,7 +234,7 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if ((found = find(AuthorityInfoAccessOid()))) {
+  if ((found = find(kAuthorityInfoAccess))) {
     authority_info_access_extension_ = *found;
     has_authority_info_access_ = true;
     if (!ParseAuthorityInfoAccess(authority_info_access_extension_.value,
@@ -200,7 +244,7 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if ((found = find(CertificatePoliciesOid()))) {
+  if ((found = find(kCertificatePolicies))) {
     const ParsedExtension& extension = *found;
     has_policy_oids_ = true;
     // Lenient: unknown qualifiers are refused only under anyPolicy here.
@@ -213,7 +257,7 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if ((found = find(PolicyConstraintsOid()))) {
+  if ((found = find(kPolicyConstraints))) {
     const ParsedExtension& extension = *found;
     has_policy_constraints_ = true;
     if (!ParsePolicyConstraints(extension.value, &policy_constraints_)) {
@@ -222,7 +266,7 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if ((found = find(PolicyMappingsOid()))) {
+  if ((found = find(kPolicyMappings))) {
     const ParsedExtension& extension = *found;
     has_policy_mappings_ = true;
     if (!ParsePolicyMappings(extension.value, &policy_mappings_)) {
@@ -231,7 +275,7 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if ((found = find(InhibitAnyPolicyOid()))) {
+  if ((found = find(kInhibitAnyPolicy))) {
     const ParsedExtension& extension = *found;
     has_inhibit_any_policy_ = true;
     if (!ParseInhibitAnyPolicy(extension.value, &inhibit_any_policy_)) {
@@ -240,7 +284,7 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if ((found = find(SubjectKeyIdentifierOid()))) {
+  if ((found = find(kSubjectKeyIdentifier))) {
     const ParsedExtension& extension = *found;
     subject_key_identifier_ = der::Input();
     if (!ParseKeyIdentifier(extension.value, &*subject_key_identifier_)) {
@@ -249,7 +293,7 @@ bool ParsedCertificate::ParseKnownExtensions(const der::Input& subject_value,
     }
   }
 
-  if ((found = find(AuthorityKeyIdentifierOid()))) {
+  if ((found = find(kAuthorityKeyIdentifier))) {
     const ParsedExtension& extension = *found;
     authority_key_identifier_ = ParsedAuthorityKeyIdentifier();
     if (!ParseAuthorityKeyIdentifier(extension.value,
