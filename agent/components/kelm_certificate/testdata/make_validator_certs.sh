@@ -11,7 +11,8 @@
 # model intermediate CA, has keyUsage digitalSignature, extendedKeyUsage
 # clientAuth and the commonName DA:4E:71:00:00:01, and is signed with SHA-256.
 #
-#   device                    the plain device certificate
+#   device                    the plain device certificate (also as
+#                             device.pem)
 #   device_sha1               signed with SHA-1
 #   device_expired            valid 2020-01-01 to 2021-01-01
 #   device_not_yet_valid      valid 2030-01-01 to 2033-01-01
@@ -252,6 +253,9 @@ cert device_under_not_ca "$device_subject" device_under_not_ca device_ext \
   not_ca_intermediate
 
 printf 'this is not a certificate' > "$out/garbage.der"
+
+# The plain device certificate as PEM too, for the benchmark.
+openssl x509 -inform DER -in "$out/device.der" -out "$out/device.pem"
 
 # The model intermediate as DER, so tests need not convert PEM.
 openssl x509 -in "$work/model.pem" -outform DER -out "$out/model_intermediate.der"
