@@ -145,7 +145,7 @@ KelmCertError VerifyAgainst(const std::vector<std::string>& certs,
       net::KeyPurpose::CLIENT_AUTH, net::InitialExplicitPolicy::kFalse,
       user_initial_policy_set, net::InitialPolicyMappingInhibit::kFalse,
       net::InitialAnyPolicyInhibit::kFalse);
-  builder.AddCertIssuerSource(&intermediates);
+  builder.AddIssuerSource(&intermediates);
   builder.SetIterationLimit(limits.max_iterations);
   builder.SetDeadline(limits.deadline);
   builder.SetExploreAllPaths(limits.explore_all_paths);
@@ -156,7 +156,7 @@ KelmCertError VerifyAgainst(const std::vector<std::string>& certs,
     report->paths_tried = result.paths.size();
   }
 
-  const net::CertPathBuilderResultPath* path = result.GetBestValidPath();
+  const net::CertPathBuilderResultPath* path = result.BestValidPath();
   if (!path) {
     if (result.paths.empty())
       return ERR_CERTS_VERIFY_GENERIC;

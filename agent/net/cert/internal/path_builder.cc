@@ -46,9 +46,10 @@ KeyIdMatch MatchKeyIdentifiers(const ParsedCertificate& subject,
 }
 
 // Lower is tried first: by trust (anchors, then unspecified, then
-// distrusted) and within each by key identifier (match, unknown, mismatch),
-// except that an anchor with a mismatching key identifier still comes
-// before an unspecified certificate with one.
+// distrusted) and within each by key identifier (match, unknown, mismatch).
+// An anchor whose key identifier mismatches is unlikely to be the issuer, so
+// it waits behind the unspecified candidates that match or are unknown,
+// though not behind those that mismatch too.
 int IssuerPriority(const CertificateTrust& trust, KeyIdMatch match) {
   static constexpr int kPriorities[3][3] = {
       // match, unknown, mismatch
@@ -225,7 +226,7 @@ class CandidatePathIterator {
                            debug_data_);
   }
 
-  void AddCertIssuerSource(CertIssuerSource* source) {
+  void AddIssuerSource(CertIssuerSource* source) {
     sources_.push_back(source);
   }
 
@@ -233,7 +234,7 @@ class CandidatePathIterator {
   // complete candidate path and returns true; false when the search is
   // exhausted, the iteration count passes `max_iteration_count` (when not
   // 0) or the monotonic clock passes `deadline` (when not null).
-  bool GetNextPath(ParsedCertificateList* out_certs,
+  bool NextPath(ParsedCertificateList* out_certs,
                    CertificateTrust* out_last_cert_trust,
                    kelmbase::MonotonicTime deadline,
                    uint32_t* iteration_count,
@@ -309,10 +310,10 @@ CertPathBuilder::Result& CertPathBuilder::Result::operator=(Result&&) =
 CertPathBuilder::Result::~Result() = default;
 
 bool CertPathBuilder::Result::HasValidPath() const {
-  return GetBestValidPath() != nullptr;
+  return BestValidPath() != nullptr;
 }
 
-const CertPathBuilderResultPath* CertPathBuilder::Result::GetBestValidPath()
+const CertPathBuilderResultPath* CertPathBuilder::Result::BestValidPath()
     const {
   if (best_result_index >= paths.size())
     return nullptr;
@@ -351,8 +352,8 @@ CertPathBuilder::CertPathBuilder(
 
 CertPathBuilder::~CertPathBuilder() = default;
 
-void CertPathBuilder::AddCertIssuerSource(CertIssuerSource* source) {
-  cert_path_iter_->AddCertIssuerSource(source);
+void CertPathBuilder::AddIssuerSource(CertIssuerSource* source) {
+  cert_path_iter_->AddIssuerSource(source);
 }
 
 void CertPathBuilder::SetIterationLimit(uint32_t limit) {
@@ -383,7 +384,7 @@ CertPathBuilder::Result CertPathBuilder::Run() {
   uint32_t iteration_count = 0;
   while (true) {
     auto path = std::make_unique<CertPathBuilderResultPath>();
-    if (!cert_path_iter_->GetNextPath(&path->certs, &path->last_cert_trust,
+    if (!cert_path_iter_->NextPath(&path->certs, &path->last_cert_trust,
                                       deadline_, &iteration_count,
                                       max_iteration_count_)) {
       if (max_iteration_count_ > 0 && iteration_count > max_iteration_count_)

@@ -4,7 +4,7 @@
 // Finds certification paths from a target certificate to a trust anchor.
 //
 // The search is depth first over the issuer sources (the trust store first,
-// then those added with AddCertIssuerSource). At each level the candidate
+// then those added with AddIssuerSource). At each level the candidate
 // issuers are ordered so that the most promising come first: trust anchors
 // before unspecified certificates before distrusted ones, a matching key
 // identifier before an unknown one before a mismatching one, then the newest
@@ -81,7 +81,7 @@ class CertPathBuilder {
 
     // The path at best_result_index when it exists and is valid; else null.
     // Points into `paths`, so it lives as long as this result.
-    const CertPathBuilderResultPath* GetBestValidPath() const;
+    const CertPathBuilderResultPath* BestValidPath() const;
 
     // Appends `path`; a valid one becomes the best path unless a valid best
     // path exists already. With no valid path the best index stays 0, so the
@@ -116,7 +116,7 @@ class CertPathBuilder {
 
   // Adds a source of issuers, queried after those added before. Not owned;
   // it must outlive the builder. Call before Run.
-  void AddCertIssuerSource(CertIssuerSource* source);
+  void AddIssuerSource(CertIssuerSource* source);
 
   // Stops the search once more than `limit` candidate issuers have been
   // asked for (0, the default, means no limit).

@@ -97,7 +97,7 @@ bool WeAccept(const std::string& name, std::string* errors) {
                           InitialExplicitPolicy::kFalse, {AnyPolicy()},
                           InitialPolicyMappingInhibit::kFalse,
                           InitialAnyPolicyInhibit::kFalse);
-  builder.AddCertIssuerSource(&intermediates);
+  builder.AddIssuerSource(&intermediates);
   CertPathBuilder::Result result = builder.Run();
   if (!result.paths.empty()) {
     CertPathBuilderResultPath& best = *result.paths[result.best_result_index];

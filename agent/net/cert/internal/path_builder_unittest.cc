@@ -133,7 +133,7 @@ class PathBuilderTest : public ::testing::Test {
         KeyPurpose::CLIENT_AUTH, InitialExplicitPolicy::kFalse,
         std::set<der::Input>{AnyPolicy()}, InitialPolicyMappingInhibit::kFalse,
         InitialAnyPolicyInhibit::kFalse);
-    builder->AddCertIssuerSource(&static_source_);
+    builder->AddIssuerSource(&static_source_);
     return builder;
   }
 
@@ -178,7 +178,7 @@ TEST_F(PathBuilderTest, FindsThePathThroughAnIntermediate) {
 
   ASSERT_EQ(1u, result.paths.size());
   ASSERT_TRUE(result.HasValidPath());
-  const CertPathBuilderResultPath* best = result.GetBestValidPath();
+  const CertPathBuilderResultPath* best = result.BestValidPath();
   ASSERT_EQ(result.paths[0].get(), best);
   ASSERT_EQ(3u, best->certs.size());
   EXPECT_EQ(leaf->der_cert(), best->certs[0]->der_cert());
@@ -204,7 +204,7 @@ TEST_F(PathBuilderTest, TargetWithNoIssuerYieldsNoPath) {
   EXPECT_TRUE(result.paths.empty());
   EXPECT_EQ(0u, result.best_result_index);
   EXPECT_FALSE(result.HasValidPath());
-  EXPECT_EQ(nullptr, result.GetBestValidPath());
+  EXPECT_EQ(nullptr, result.BestValidPath());
   EXPECT_FALSE(result.exceeded_iteration_limit);
   EXPECT_FALSE(result.exceeded_deadline);
   EXPECT_EQ(1, after.count - before.count);
@@ -280,7 +280,7 @@ TEST_F(PathBuilderTest, DelegateRejectionMovesTheSearchOn) {
   EXPECT_EQ(3, delegate_.verified_paths);
   ASSERT_TRUE(result.HasValidPath());
   EXPECT_EQ(2u, result.best_result_index);
-  EXPECT_EQ(result.paths[2].get(), result.GetBestValidPath());
+  EXPECT_EQ(result.paths[2].get(), result.BestValidPath());
 }
 
 TEST_F(PathBuilderTest, EqualPrioritiesTryTheNewestFirst) {
@@ -380,13 +380,13 @@ TEST_F(PathBuilderTest, WithoutAValidPathTheFirstPathIsBest) {
   second_source.AddCert(Cert("intermediate"));
 
   auto builder = MakeBuilder(Cert("leaf_expired"));
-  builder->AddCertIssuerSource(&second_source);
+  builder->AddIssuerSource(&second_source);
   builder->SetExploreAllPaths(true);
   CertPathBuilder::Result result = builder->Run();
 
   ASSERT_EQ(1u, result.paths.size());
   EXPECT_FALSE(result.HasValidPath());
-  EXPECT_EQ(nullptr, result.GetBestValidPath());
+  EXPECT_EQ(nullptr, result.BestValidPath());
   EXPECT_EQ(0u, result.best_result_index);
   EXPECT_TRUE(
       result.paths[0]->errors.ContainsError(cert_errors::kValidityFailedNotAfter));
@@ -416,11 +416,11 @@ TEST_F(PathBuilderTest, AsynchronousSourcesAreAskedWhenTheOthersRunDry) {
       KeyPurpose::CLIENT_AUTH, InitialExplicitPolicy::kFalse,
       std::set<der::Input>{AnyPolicy()}, InitialPolicyMappingInhibit::kFalse,
       InitialAnyPolicyInhibit::kFalse);
-  builder->AddCertIssuerSource(&async_source);
+  builder->AddIssuerSource(&async_source);
   CertPathBuilder::Result result = builder->Run();
 
   ASSERT_TRUE(result.HasValidPath());
-  EXPECT_EQ(3u, result.GetBestValidPath()->certs.size());
+  EXPECT_EQ(3u, result.BestValidPath()->certs.size());
   EXPECT_GE(async_source.sync_queries, 1);
 }
 
