@@ -3,6 +3,9 @@
 #include <string>
 
 #include "agent/base/base64.h"
+#include "agent/base/functional/bind.h"
+#include "agent/base/synchronization/waitable_event.h"
+#include "agent/base/threading/thread.h"
 #include "agent/components/prefs/pref_service.h"
 #include "agent/base/test/scoped_environment_restorer.h"
 #include "gmock/gmock.h"
@@ -75,6 +78,34 @@ TEST_F(ClientAuthManagerTest, NewCredsReplaceSignerButOldOneStillSigns) {
   EXPECT_NE(first.get(), second.get());
   EXPECT_EQ(test::SignOnWorker(first, 0x0201, "TEST"),
             test::SignOnWorker(second, 0x0201, "TEST"));
+}
+
+class SignalingObserver : public ClientAuthManager::Observer {
+ public:
+  void OnSignerChanged() override { changed.Signal(); }
+  kelmbase::WaitableEvent changed;
+};
+
+TEST_F(ClientAuthManagerTest, ObserversHearOfNewSignerOnTheirThread) {
+  ClientAuthManager manager;
+  SignalingObserver observer;
+  kelmbase::Thread observer_thread("Observer");
+  ASSERT_TRUE(observer_thread.Start());
+  kelmbase::WaitableEvent added;
+  observer_thread.GetTaskRunner()->PostTask(
+      FROM_HERE, kelmbase::BindOneShot(
+                     [](ClientAuthManager* manager, SignalingObserver* observer,
+                        kelmbase::WaitableEvent* added) {
+                       manager->AddObserver(observer);
+                       added->Signal();
+                     },
+                     &manager, &observer, &added));
+  added.Wait();
+  PlatformClientAuthCreds creds;
+  manager.SetClientAuthCreds(&creds);
+  observer.changed.Wait();
+  manager.RemoveObserver(&observer);
+  observer_thread.Stop();
 }
 
 // A service with the preference registered, its user store in slot 2 and
