@@ -172,18 +172,14 @@ cp "$work/other/.config/kelm_shell/certs/client.key.bin" "$work/foreign.key"
 # The device certificate with the SSID's second letter changed: the DER is
 # rewritten in place (its own signature is not checked by verify).
 openssl x509 -in "$work/good.crt" -outform DER -out "$work/device.der"
-python3 - "$work/device.der" "$work/wrong_ssid.crt" "$work/good.crt" <<'PY'
-import base64, sys
-der = open(sys.argv[1], 'rb').read()
-at = der.index(b'DA:4E:71:')
-der = der[:at + 1] + b'X' + der[at + 2:]
-body = base64.encodebytes(der).decode().replace('\n', '')
-pem = '-----BEGIN CERTIFICATE-----\n'
-pem += ''.join(body[i:i + 64] + '\n' for i in range(0, len(body), 64))
-pem += '-----END CERTIFICATE-----\n'
-rest = open(sys.argv[3]).read().split('-----END CERTIFICATE-----\n', 1)[1]
-open(sys.argv[2], 'w').write(pem + rest)
-PY
+LC_ALL=C sed 's/DA:4E:71:/DX:4E:71:/' "$work/device.der" >"$work/wrong_ssid.der"
+cmp -s "$work/device.der" "$work/wrong_ssid.der" && fail "SSID not found in the device certificate"
+{
+  echo '-----BEGIN CERTIFICATE-----'
+  base64 -w 64 "$work/wrong_ssid.der"
+  echo '-----END CERTIFICATE-----'
+  awk 'found { print } /-----END CERTIFICATE-----/ { found = 1 }' "$work/good.crt"
+} >"$work/wrong_ssid.crt"
 openssl x509 -in "$other_intermediate" -inform DER -out "$work/other_int.pem"
 awk 'NR == 1, /-----END CERTIFICATE-----/' "$work/good.crt" >"$work/device_only.pem"
 cat "$work/device_only.pem" "$work/other_int.pem" >"$work/other_model.crt"
