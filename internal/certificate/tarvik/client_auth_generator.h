@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace kelmbase {
+class WaitableEvent;
+}  // namespace kelmbase
+
 namespace vantorel {
 class ClientAuthManager;
 }  // namespace vantorel
@@ -20,7 +24,11 @@ class ClientAuthGenerator {
   ~ClientAuthGenerator();
 
   // Checks that the stored credentials work: the chain matches the model
-  // chain and a test payload signed with the key verifies.
+  // chain, the device certificate carries an SSID where the model template
+  // has its placeholder, and "TEST" signed with the key on a thread of its
+  // own ("Tarvik Aux Thread", through the manager's signing thread)
+  // verifies against the device certificate. Blocks until the signature
+  // arrives; a request that is dropped on the way ends the wait too.
   bool Verify();
 
   // Removes the certificate file, then (only when that worked) the key file.
@@ -74,6 +82,11 @@ std::string GetSSID();
 // is not a certificate.
 bool PemCertChainToDerList(const std::string& pem,
                            std::vector<std::string>* ders);
+
+// The reply of verify's signing request: copies the signature, then signals
+// the event the main thread waits on.
+void StoreSignatureAndSignal(std::string* out, kelmbase::WaitableEvent* event,
+                             const std::string& signature);
 
 // Appends the PEM form of each DER certificate to `pem`. False (logged) for
 // bytes that are not a certificate.

@@ -18,7 +18,10 @@
 #include "agent/base/files/file_enumerator.h"
 #include "agent/base/files/file_path.h"
 #include "agent/base/files/file_util.h"
+#include "agent/base/synchronization/waitable_event.h"
 #include "agent/base/test/scoped_environment_restorer.h"
+#include "agent/base/threading/thread.h"
+#include "internal/certificate/client_auth_manager.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "internal/sdk/kelm_core/auth/kelm_auth_c_api.h"
@@ -460,3 +463,67 @@ TEST_F(ClientAuthGeneratorTest, CreateFailuresLogAndWriteNothing) {
 }
 
 }  // namespace
+
+namespace verify_tests {
+
+using ::testing::HasSubstr;
+
+class VerifyTest : public ClientAuthGeneratorTest {
+ protected:
+  // Writes credentials with a generator that needs no manager.
+  void CreateCredentials() {
+    ClientAuthGenerator creator(nullptr);
+    ASSERT_TRUE(creator.Create());
+  }
+};
+
+TEST_F(VerifyTest, VerifyAfterCreateAndEnsureOnFreshHome) {
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(generator.Verify());
+  EXPECT_TRUE(generator.Ensure());
+  EXPECT_TRUE(generator.Verify());
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_THAT(log, HasSubstr("GetSSID: value="));
+  EXPECT_THAT(log, Not(HasSubstr("Verify: Failed")));
+}
+
+// A signing thread that is gone refuses the request: the reply is dropped
+// unrun. Verify must still stop waiting and fail.
+TEST_F(VerifyTest, DroppedSigningRequestEndsTheWait) {
+  CreateCredentials();
+  kelmbase::Thread gone("Gone Signing Thread");
+  ASSERT_TRUE(gone.Start());
+  scoped_refptr<kelmbase::SingleThreadTaskRunner> runner =
+      gone.GetTaskRunner();
+  gone.Stop();
+  vantorel::ClientAuthManager manager(nullptr, runner);
+  ClientAuthGenerator generator(&manager);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(generator.Verify());
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("] Verify: Failed to create signature.\n"));
+}
+
+TEST_F(VerifyTest, MissingFilesAndTemplateOnlyChainFailOnTheSsidByte) {
+  setenv("KELM_AUTH_DEV_MODEL_CHAIN", "template_only", 1);
+  setenv("KELM_CLIENT_CERT", (home_ + "/none.crt").c_str(), 1);
+  setenv("KELM_CLIENT_PRIVKEY", (home_ + "/none.key").c_str(), 1);
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(generator.Verify());
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("] Verify: Found wrong value in BSSID field.\n"));
+}
+
+TEST(StoreSignatureAndSignalTest, CopiesThenSignals) {
+  kelmbase::WaitableEvent event;
+  std::string out;
+  StoreSignatureAndSignal(&out, &event, "sig");
+  EXPECT_EQ(out, "sig");
+  EXPECT_TRUE(event.IsSignaled());
+}
+
+}  // namespace verify_tests

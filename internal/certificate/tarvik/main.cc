@@ -3,12 +3,16 @@
 
 #include <sys/stat.h>
 
+#include <memory>
 #include <ostream>
 #include <string>
 
 #include "agent/base/at_exit.h"
 #include "agent/base/command_line.h"
+#include "agent/base/message_pump/message_pump_type.h"
 #include "agent/base/strings/string_util.h"
+#include "agent/base/task/thread_task_executor.h"
+#include "internal/certificate/client_auth_manager.h"
 #include "internal/certificate/tarvik/client_auth_generator.h"
 #include "logging/log.h"
 #include "paths/kelm_core_paths.h"
@@ -40,37 +44,54 @@ void LogUsage() {
             << "ensure - verify, and create if failed.";
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  kelmbase::AtExitStack at_exit_stack;
-  kelm_core::RegisterPathProviders();
-  ClientAuthGenerator generator(nullptr);
-
-  kelmbase::CommandLine::Init(argc, argv);
-  const kelmbase::CommandLine& command_line = *kelmbase::CommandLine::Current();
-  if (command_line.HasSwitch("logtofile")) {
-    // Only the last directory is made, and failure changes nothing: records
-    // still go to standard error.
-    mkdir(kLogDirectory, 0755);
-  }
-
-  LOG(INFO) << "Tarvik starting";
-  umask(033);
-
-  std::string action = command_line.GetAsciiSwitchValue("action");
-  LOG(INFO) << "Tarvik: action = " << action;
-  if (action.empty()) action = "verify";
-
+// The action's status; `action` is the text as typed.
+int RunAction(ClientAuthGenerator* generator, const std::string& action) {
   for (const Action& candidate : kActions) {
     if (kelmbase::CompareIgnoringAsciiCase(action, candidate.word) != 0) {
       continue;
     }
-    const bool succeeded = (generator.*candidate.run)();
+    const bool succeeded = (generator->*candidate.run)();
     LOG(INFO) << "Tarvik: " << action
               << (succeeded ? " completed successfully." : " failed.");
     return succeeded ? 0 : 1;
   }
   LogUsage();
   return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kelmbase::AtExitStack at_exit_stack;
+  kelm_core::RegisterPathProviders();
+  // Starts the signing thread; the manager outlives everything below and is
+  // destroyed (its thread joined) after the executor and the generator.
+  auto manager = std::make_unique<vantorel::ClientAuthManager>();
+  int status;
+  {
+    ClientAuthGenerator generator(manager.get());
+
+    kelmbase::CommandLine::Init(argc, argv);
+    const kelmbase::CommandLine& command_line =
+        *kelmbase::CommandLine::Current();
+    if (command_line.HasSwitch("logtofile")) {
+      // Only the last directory is made, and failure changes nothing:
+      // records still go to standard error.
+      mkdir(kLogDirectory, 0755);
+    }
+
+    LOG(INFO) << "Tarvik starting";
+    umask(033);
+
+    // The main thread gets a runner of its own; no loop ever runs it.
+    kelmbase::ThreadTaskExecutor executor(kelmbase::MessagePumpType::kIo);
+
+    std::string action = command_line.GetAsciiSwitchValue("action");
+    LOG(INFO) << "Tarvik: action = " << action;
+    if (action.empty()) action = "verify";
+    status = RunAction(&generator, action);
+    // The action text, then the executor, then the generator go here.
+  }
+  manager.reset();
+  return status;
 }

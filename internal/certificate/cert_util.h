@@ -1,0 +1,73 @@
+#ifndef INTERNAL_CERTIFICATE_CERT_UTIL_H_
+#define INTERNAL_CERTIFICATE_CERT_UTIL_H_
+
+// The credential files (where each lies and how it is read), PEM chain
+// splitting, the RSA key size of a certificate, and the bridge from a
+// certificate object to the device-certificate validator.
+//
+// Threads: any; the loaders do blocking file reads.
+
+#include <openssl/base.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "agent/base/memory/scoped_refptr.h"
+#include "agent/components/kelm_certificate/kelm_cert_validator.h"
+#include "agent/net/cert/x509_certificate.h"
+
+namespace vantorel {
+
+// The chain file read when neither switch nor variable names one.
+inline constexpr char kDefaultCertChainPath[] = "/system/etc/cert_chain.pem";
+
+// Each loader finds its file (the switch, else the environment variable,
+// else the default: logged at ERROR for the certificate and the key) and
+// reads it whole into the output. False (logged) when the file cannot be
+// read; the chain loader is true when the default chain file is missing.
+//   certificate: --kelm_client_cert, KELM_CLIENT_CERT
+//   key:         --kelm_client_privkey, KELM_CLIENT_PRIVKEY
+//   chain:       --kelm_client_cert_chain, KELM_CLIENT_CERT_CHAIN
+bool LoadClientCertificate(std::string* pem);
+bool LoadClientPrivateKey(std::string* key);
+bool LoadClientCertificateChain(std::string* pem);
+
+// The certificate, then the chain only when the certificate was read.
+bool LoadClientCertificateAndChain(std::string* cert, std::string* chain);
+
+// The variable's value, or the empty string when it is not set.
+std::string GetEnvVar(const char* name);
+
+// The certificates of a PEM text, each ending with the end marker and its
+// newline. Empty text gives an empty list; text whose last certificate is
+// not followed by the full marker and only whitespace gives an empty list
+// and an ERROR record.
+std::vector<std::string> SplitCertificateChain(const std::string& pem);
+
+// The RSA modulus size, in bytes, of the first certificate in `cert_pem`.
+// False (logged) when it cannot be read or holds no RSA key.
+bool GetSignatureLen(const std::string& cert_pem, int32_t* len);
+
+// The RSA key of the first certificate in `cert_pem`; the caller frees
+// `*rsa`. False, with `*rsa` null, when there is none.
+bool GetRsaKeyFromCertPem(const std::string& cert_pem, RSA** rsa);
+
+// The DER bytes of the certificate and then of each intermediate; empty
+// (logged) without a certificate.
+std::vector<std::string> X509CertificateToDerList(
+    scoped_refptr<net::X509Certificate> cert);
+
+// Runs the device-certificate validator over `cert`'s chain at the current
+// time.
+kelm_certificate::KelmCertError VerifyClientCert(
+    const scoped_refptr<net::X509Certificate>& cert,
+    kelm_certificate::Crl* crl, kelm_certificate::CrlPolicy crl_policy,
+    int32_t* policy);
+
+// "KelmCertError::<NAME>".
+std::string CertErrorText(kelm_certificate::KelmCertError error);
+
+}  // namespace vantorel
+
+#endif  // INTERNAL_CERTIFICATE_CERT_UTIL_H_

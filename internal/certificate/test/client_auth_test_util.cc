@@ -1,0 +1,119 @@
+#include "internal/certificate/test/client_auth_test_util.h"
+
+#include <openssl/bio.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+#include <utility>
+
+#include "agent/base/files/file_path.h"
+#include "agent/base/files/file_util.h"
+#include "agent/base/functional/bind.h"
+#include "agent/base/synchronization/waitable_event.h"
+#include "agent/base/threading/thread.h"
+#include "internal/sdk/kelm_core/auth/kelm_auth_c_api.h"
+#include "logging/check.h"
+
+namespace vantorel::test {
+
+std::string DevPkiFile(const char* name) {
+  std::ifstream in(std::string(KELM_DEV_PKI_DIR) + "/" + name,
+                   std::ios::binary);
+  std::stringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+std::string DerToPem(const std::string& der) {
+  const uint8_t* cursor = reinterpret_cast<const uint8_t*>(der.data());
+  bssl::UniquePtr<X509> cert(
+      d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+  CHECK(cert);
+  bssl::UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
+  CHECK(PEM_write_bio_X509(bio.get(), cert.get()));
+  const uint8_t* contents = nullptr;
+  size_t length = 0;
+  BIO_mem_contents(bio.get(), &contents, &length);
+  return std::string(reinterpret_cast<const char*>(contents), length);
+}
+
+namespace {
+
+std::string PemToDer(const std::string& pem) {
+  bssl::UniquePtr<BIO> bio(BIO_new_mem_buf(pem.data(), pem.size()));
+  bssl::UniquePtr<X509> cert(
+      PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+  CHECK(cert);
+  uint8_t* der = nullptr;
+  const int length = i2d_X509(cert.get(), &der);
+  CHECK(length > 0);
+  std::string out(reinterpret_cast<const char*>(der),
+                  static_cast<size_t>(length));
+  OPENSSL_free(der);
+  return out;
+}
+
+}  // namespace
+
+DeviceCredentials MakeDeviceCredentials() {
+  DeviceCredentials creds;
+  std::string cert = PemToDer(DevPkiFile("model_template.pem"));
+  CHECK(kelm_auth::GenerateDeviceKeyAndCert("DA:4E:71:5A:00:01",
+                                            &creds.wrapped_key, &cert));
+  creds.device_cert_der = cert;
+  creds.device_cert_pem = DerToPem(cert);
+  creds.intermediates_pem = DevPkiFile("model_intermediate_ca.pem");
+  creds.intermediate_ders.push_back(PemToDer(creds.intermediates_pem));
+  return creds;
+}
+
+std::string SignOnWorker(const scoped_refptr<ClientAuthSigner>& signer,
+                         uint16_t algorithm, const std::string& data) {
+  kelmbase::WaitableEvent done;
+  std::string result = "not called";
+  kelmbase::Thread worker("Test Requester");
+  CHECK(worker.Start());
+  worker.GetTaskRunner()->PostTask(
+      FROM_HERE,
+      kelmbase::BindOneShot(
+          [](scoped_refptr<ClientAuthSigner> signer, uint16_t algorithm,
+             std::string data, std::string* result,
+             kelmbase::WaitableEvent* done) {
+            signer->SignWithAlgorithm(
+                algorithm, data,
+                kelmbase::BindOneShot(
+                    [](std::string* result, kelmbase::WaitableEvent* done,
+                       const std::string& signature) {
+                      *result = signature;
+                      done->Signal();
+                    },
+                    result, done));
+          },
+          signer, algorithm, data, &result, &done));
+  done.Wait();
+  worker.Stop();
+  return result;
+}
+
+ScopedTempDir::ScopedTempDir() {
+  char dir[] = "/tmp/client_auth_test.XXXXXX";
+  CHECK(mkdtemp(dir) != nullptr);
+  path_ = dir;
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  kelmbase::DoDeleteFile(kelmbase::FilePath(path_), /*recursive=*/true);
+}
+
+std::string ScopedTempDir::Write(const std::string& name,
+                                 const std::string& contents) const {
+  const std::string file = path_ + "/" + name;
+  std::ofstream out(file, std::ios::binary);
+  out << contents;
+  return file;
+}
+
+}  // namespace vantorel::test

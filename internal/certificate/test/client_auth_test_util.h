@@ -1,0 +1,53 @@
+#ifndef INTERNAL_CERTIFICATE_TEST_CLIENT_AUTH_TEST_UTIL_H_
+#define INTERNAL_CERTIFICATE_TEST_CLIENT_AUTH_TEST_UTIL_H_
+
+// Credentials for the client-auth tests, made by the development platform
+// library, and a way to run a signing request on a task-running thread.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "agent/base/memory/scoped_refptr.h"
+#include "internal/certificate/client_auth_signer.h"
+
+namespace vantorel::test {
+
+// A fresh device certificate and key from the development library.
+struct DeviceCredentials {
+  std::string device_cert_der;
+  std::string device_cert_pem;
+  std::string wrapped_key;
+  // The model chain without its template, as PEM.
+  std::string intermediates_pem;
+  std::vector<std::string> intermediate_ders;
+};
+DeviceCredentials MakeDeviceCredentials();
+
+// A file of the development PKI (dev/pki/data).
+std::string DevPkiFile(const char* name);
+
+std::string DerToPem(const std::string& der);
+
+// Runs `signer->SignWithAlgorithm` on a new worker thread and waits for the
+// callback; returns what it received.
+std::string SignOnWorker(const scoped_refptr<ClientAuthSigner>& signer,
+                         uint16_t algorithm, const std::string& data);
+
+// A private temporary folder, removed with everything in it.
+class ScopedTempDir {
+ public:
+  ScopedTempDir();
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+  ~ScopedTempDir();
+  const std::string& path() const { return path_; }
+  std::string Write(const std::string& name, const std::string& contents) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace vantorel::test
+
+#endif  // INTERNAL_CERTIFICATE_TEST_CLIENT_AUTH_TEST_UTIL_H_
