@@ -32,6 +32,8 @@ class AllocatorDump {
   const std::string& name() const { return name_; }
   uint64_t id() const { return id_; }
   int level_of_detail() const { return level_of_detail_; }
+  // Always 0: nothing in this program sets a dump's flags.
+  int flags() const { return flags_; }
   const std::vector<Entry>& entries() const { return entries_; }
   // The first entry called `name`, or null.
   const Entry* FindEntry(const char* name) const;
