@@ -87,11 +87,12 @@ class Parser {
   }
   // Skips the element last peeked.
   bool Advance() {
-    if (advance_len_ == 0 || advance_len_ > cbs_.len)
-      return false;
-    cbs_.data += advance_len_;
-    cbs_.len -= advance_len_;
+    const size_t len = advance_len_;
     advance_len_ = 0;
+    if (len == 0 || len > cbs_.len)
+      return false;
+    cbs_.data += len;
+    cbs_.len -= len;
     return true;
   }
 
