@@ -5,15 +5,7 @@
 
 namespace net::der {
 
-Parser::Parser() {
-  CBS_init(&cbs_, nullptr, 0);
-}
-
-Parser::Parser(const Input& input) {
-  CBS_init(&cbs_, input.data(), input.length());
-}
-
-bool Parser::PeekElement(Tag* tag, Input* value) {
+bool Parser::PeekElementSlow(Tag* tag, Input* value) {
   CBS peeker = cbs_;
   CBS element;
   unsigned element_tag;
@@ -25,54 +17,6 @@ bool Parser::PeekElement(Tag* tag, Input* value) {
   advance_len_ = CBS_len(&element) + header_len;
   *tag = element_tag;
   *value = Input(CBS_data(&element), CBS_len(&element));
-  return true;
-}
-
-bool Parser::Advance() {
-  if (advance_len_ == 0)
-    return false;
-  const bool ok = CBS_skip(&cbs_, advance_len_);
-  advance_len_ = 0;
-  return ok;
-}
-
-bool Parser::HasMore() const {
-  return CBS_len(&cbs_) > 0;
-}
-
-bool Parser::ReadRawElement(Input* out) {
-  const uint8_t* start = CBS_data(&cbs_);
-  Tag tag;
-  Input value;
-  if (!PeekElement(&tag, &value))
-    return false;
-  *out = Input(start, advance_len_);
-  CHECK(Advance());
-  return true;
-}
-
-bool Parser::ReadElement(Tag* tag, Input* value) {
-  if (!PeekElement(tag, value))
-    return false;
-  CHECK(Advance());
-  return true;
-}
-
-bool Parser::ReadOptionalElement(Tag tag, Input* value, bool* present) {
-  *present = false;
-  if (!HasMore())
-    return true;
-  Tag actual_tag;
-  Input actual_value;
-  if (!PeekElement(&actual_tag, &actual_value))
-    return false;
-  if (actual_tag != tag) {
-    advance_len_ = 0;
-    return true;
-  }
-  *present = true;
-  *value = actual_value;
-  CHECK(Advance());
   return true;
 }
 
@@ -91,32 +35,6 @@ bool Parser::ReadOptionalElement(Tag tag, std::optional<Input>* value) {
 bool Parser::SkipOptionalElement(Tag tag, bool* present) {
   Input ignored;
   return ReadOptionalElement(tag, &ignored, present);
-}
-
-bool Parser::ReadValueWithTag(Tag tag, Input* value) {
-  if (!PeekValueWithTag(tag, value))
-    return DropPeek();
-  CHECK(Advance());
-  return true;
-}
-
-bool Parser::SkipValueWithTag(Tag tag) {
-  Input ignored;
-  return ReadValueWithTag(tag, &ignored);
-}
-
-bool Parser::ReadConstructed(Tag tag, Parser* out) {
-  if (!IsConstructed(tag))
-    return false;
-  Input value;
-  if (!ReadValueWithTag(tag, &value))
-    return false;
-  *out = Parser(value);
-  return true;
-}
-
-bool Parser::ReadSequence(Parser* out) {
-  return ReadConstructed(kSequence, out);
 }
 
 bool Parser::ReadUint8(uint8_t* out) {
@@ -141,16 +59,6 @@ bool Parser::ReadBitString(BitString* out) {
     return DropPeek();
   CHECK(Advance());
   return true;
-}
-
-bool Parser::PeekValueWithTag(Tag tag, Input* value) {
-  Tag actual_tag;
-  return PeekElement(&actual_tag, value) && actual_tag == tag;
-}
-
-bool Parser::DropPeek() {
-  advance_len_ = 0;
-  return false;
 }
 
 }  // namespace net::der

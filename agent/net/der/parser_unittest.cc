@@ -1,5 +1,7 @@
 #include "agent/net/der/parser.h"
 
+#include <openssl/bytestring.h>
+
 #include <string>
 #include <vector>
 
@@ -70,6 +72,148 @@ TEST(ParserTest, AcceptsLongFormLengthAndHighTagNumber) {
   ASSERT_EQ(1u, value.length());
   EXPECT_EQ(0x42, value.data()[0]);
   EXPECT_FALSE(parser.HasMore());
+}
+
+// Lengths around the points where the encoding changes size: each must be
+// read when the value is all there, refused when one byte is missing, and
+// refused when written with more length octets than needed.
+TEST(ParserTest, LengthEncodingBoundaries) {
+  struct Case {
+    std::vector<uint8_t> length_octets;
+    size_t length;
+    bool minimal;
+  };
+  const Case kCases[] = {
+      {{0x7F}, 127, true},
+      {{0x81, 0x80}, 128, true},
+      {{0x81, 0xFF}, 255, true},
+      {{0x82, 0x01, 0x00}, 256, true},
+      {{0x82, 0xFF, 0xFF}, 65535, true},
+      {{0x83, 0x01, 0x00, 0x00}, 65536, true},
+      {{0x81, 0x7F}, 127, false},
+      {{0x81, 0x00}, 0, false},
+      {{0x82, 0x00, 0xFF}, 255, false},
+      {{0x82, 0x00, 0x80}, 128, false},
+      {{0x83, 0x00, 0xFF, 0xFF}, 65535, false},
+  };
+  for (const Case& c : kCases) {
+    const std::string name = "length " + std::to_string(c.length) + " in " +
+                             std::to_string(c.length_octets.size()) +
+                             " octets";
+    std::vector<uint8_t> der = {0x04};
+    der.insert(der.end(), c.length_octets.begin(), c.length_octets.end());
+    const size_t header_len = der.size();
+    der.resize(header_len + c.length, 0x5A);
+
+    // The value cut short by one byte never reads.
+    if (c.length > 0) {
+      Parser short_parser(Input(der.data(), der.size() - 1));
+      Tag tag;
+      Input value;
+      EXPECT_FALSE(short_parser.PeekElement(&tag, &value)) << name;
+    }
+
+    // A following NULL shows the reader stops exactly at the value's end.
+    der.insert(der.end(), {0x05, 0x00});
+    Parser parser(In(der));
+    Tag tag;
+    Input value;
+    if (!c.minimal) {
+      EXPECT_FALSE(parser.ReadElement(&tag, &value)) << name;
+      continue;
+    }
+    ASSERT_TRUE(parser.ReadElement(&tag, &value)) << name;
+    EXPECT_EQ(kOctetString, tag) << name;
+    EXPECT_EQ(der.data() + header_len, value.data()) << name;
+    EXPECT_EQ(c.length, value.length()) << name;
+    ASSERT_TRUE(parser.ReadElement(&tag, &value)) << name;
+    EXPECT_EQ(kNull, tag) << name;
+    EXPECT_FALSE(parser.HasMore()) << name;
+  }
+}
+
+// The parser's framing must agree with BoringSSL's element reader on every
+// identifier octet, under every length form, with the value complete and
+// with it one byte short: same verdict, tag, value and element size.
+TEST(ParserTest, FramingAgreesWithBoringSslElementReader) {
+  const std::vector<std::vector<uint8_t>> kLengthForms = {
+      {0x00},
+      {0x01},
+      {0x7F},
+      {0x80},
+      {0x81, 0x01},
+      {0x81, 0x7F},
+      {0x81, 0x80},
+      {0x81, 0xFF},
+      {0x82, 0x00, 0x80},
+      {0x82, 0x00, 0xFF},
+      {0x82, 0x01, 0x00},
+      {0x82, 0x01, 0x2C},
+      {0x83, 0x00, 0x01, 0x00},
+      {0x83, 0x01, 0x00, 0x00},
+      {0x84, 0x00, 0x01, 0x00, 0x00},
+      {0x85, 0x00, 0x00, 0x01, 0x00, 0x00},
+      {0xFF},
+  };
+  // What follows a high-tag-number identifier octet: a one-octet number
+  // below and at 31, a two-octet number, and a padded one.
+  const std::vector<std::vector<uint8_t>> kHighTagNumbers = {
+      {0x1E}, {0x1F}, {0x7F}, {0x81, 0x00}, {0x80, 0x20}};
+
+  std::vector<std::vector<uint8_t>> identifiers;
+  for (int first = 0; first < 256; ++first) {
+    if ((first & 0x1F) != 0x1F) {
+      identifiers.push_back({static_cast<uint8_t>(first)});
+      continue;
+    }
+    for (const std::vector<uint8_t>& number : kHighTagNumbers) {
+      std::vector<uint8_t> identifier = {static_cast<uint8_t>(first)};
+      identifier.insert(identifier.end(), number.begin(), number.end());
+      identifiers.push_back(identifier);
+    }
+  }
+
+  for (const std::vector<uint8_t>& identifier : identifiers) {
+    for (const std::vector<uint8_t>& length_octets : kLengthForms) {
+      std::vector<uint8_t> header = identifier;
+      header.insert(header.end(), length_octets.begin(), length_octets.end());
+      // Enough value bytes for the largest length above, less one byte,
+      // plus one element's worth.
+      for (size_t value_len : {size_t{0}, size_t{1}, size_t{0x7F},
+                               size_t{0x80}, size_t{0xFF}, size_t{0x12C},
+                               size_t{0xFFFF}, size_t{0x10000}}) {
+        std::vector<uint8_t> der = header;
+        der.resize(header.size() + value_len, 0x00);
+
+        CBS cbs;
+        CBS_init(&cbs, der.data(), der.size());
+        CBS element;
+        unsigned expected_tag = 0;
+        size_t header_len = 0;
+        const bool expected_ok = CBS_get_any_asn1_element(
+            &cbs, &element, &expected_tag, &header_len);
+
+        Parser parser(In(der));
+        Tag tag = 0;
+        Input value;
+        const bool ok = parser.PeekElement(&tag, &value);
+        ASSERT_EQ(expected_ok, ok)
+            << "identifier " << int{identifier[0]} << " length octets "
+            << length_octets.size() << " value " << value_len;
+        if (!ok) {
+          EXPECT_TRUE(parser.HasMore());
+          continue;
+        }
+        EXPECT_EQ(expected_tag, tag);
+        EXPECT_EQ(CBS_data(&element) + header_len, value.data());
+        EXPECT_EQ(CBS_len(&element) - header_len, value.length());
+        Input raw;
+        ASSERT_TRUE(parser.ReadRawElement(&raw));
+        EXPECT_EQ(der.data(), raw.data());
+        EXPECT_EQ(CBS_len(&element), raw.length());
+      }
+    }
+  }
 }
 
 TEST(ParserTest, PeekDoesNotConsume) {

@@ -1,8 +1,8 @@
 #include "agent/net/cert/internal/verify_name_match.h"
 
-#include <openssl/bytestring.h>
-
+#include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "agent/net/cert/cert_errors.h"
@@ -89,6 +89,61 @@ bool ReadNextRdn(der::Parser* rdn_sequence_parser,
          ReadRdn(&rdn_parser, rdn);
 }
 
+// Appends the DER identifier octets of `tag`: the low-number form below 31,
+// else 0x1F and the number in base 128 with no leading 0x80 octet.
+void AppendDerIdentifier(der::Tag tag, std::string* out) {
+  const uint8_t leading = static_cast<uint8_t>((tag >> 24) & 0xE0);
+  const der::Tag number = tag & der::kTagNumberMask;
+  if (number < 0x1F) {
+    out->push_back(static_cast<char>(leading | number));
+    return;
+  }
+  out->push_back(static_cast<char>(leading | 0x1F));
+  int shift = 28;
+  while (shift > 0 && (number >> shift) == 0) shift -= 7;
+  for (; shift > 0; shift -= 7) {
+    out->push_back(static_cast<char>(0x80 | ((number >> shift) & 0x7F)));
+  }
+  out->push_back(static_cast<char>(number & 0x7F));
+}
+
+// Appends a DER element: identifier, minimal definite length, contents.
+void AppendDerElement(der::Tag tag, std::string_view contents,
+                      std::string* out) {
+  AppendDerIdentifier(tag, out);
+  const size_t length = contents.size();
+  if (length < 0x80) {
+    out->push_back(static_cast<char>(length));
+  } else {
+    int octets = 0;
+    for (size_t rest = length; rest != 0; rest >>= 8) ++octets;
+    out->push_back(static_cast<char>(0x80 | octets));
+    for (int i = octets - 1; i >= 0; --i) {
+      out->push_back(static_cast<char>((length >> (8 * i)) & 0xFF));
+    }
+  }
+  out->append(contents);
+}
+
+// Appends the normalized AttributeTypeAndValue SEQUENCE of `attribute`.
+// `value` and `contents` are scratch space, kept by the caller so their
+// buffers serve every attribute of a name.
+bool AppendNormalizedAttribute(const X509NameAttribute& attribute,
+                               std::string* value, std::string* contents,
+                               std::string* out, CertErrors* errors) {
+  contents->clear();
+  AppendDerElement(der::kOid, attribute.type.AsStringView(), contents);
+  if (IsNormalizableDirectoryString(attribute.value_tag)) {
+    if (!NormalizeAttributeValue(attribute, value, errors)) return false;
+    AppendDerElement(der::kUtf8String, *value, contents);
+  } else {
+    AppendDerElement(attribute.value_tag, attribute.value.AsStringView(),
+                     contents);
+  }
+  AppendDerElement(der::kSequence, *contents, out);
+  return true;
+}
+
 }  // namespace
 
 bool NormalizeDirectoryString(CharsetEnforcement charset, std::string* output) {
@@ -119,13 +174,26 @@ bool NormalizeDirectoryString(CharsetEnforcement charset, std::string* output) {
 
 bool NormalizeAttributeValue(const X509NameAttribute& attribute,
                              std::string* output, CertErrors* errors) {
-  CertErrors unused_errors;
-  if (!errors) errors = &unused_errors;
-
   output->clear();
-  if (!attribute.ValueAsStringUnchecked(output)) {
-    errors->AddError(kFailedConvertingAttributeValue,
-                     CreateCertErrorParams1SizeT("tag", attribute.value_tag));
+  bool converted;
+  switch (attribute.value_tag) {
+    case der::kUtf8String:
+    case der::kPrintableString:
+    case der::kTeletexString:
+    case der::kIA5String:
+      // Copied as they are, into the caller's buffer.
+      output->assign(attribute.value.AsStringView());
+      converted = true;
+      break;
+    default:
+      converted = attribute.ValueAsStringUnchecked(output);
+      break;
+  }
+  if (!converted) {
+    if (errors) {
+      errors->AddError(kFailedConvertingAttributeValue,
+                       CreateCertErrorParams1SizeT("tag", attribute.value_tag));
+    }
     return false;
   }
 
@@ -147,8 +215,10 @@ bool NormalizeAttributeValue(const X509NameAttribute& attribute,
       break;
   }
   if (!normalized) {
-    errors->AddError(kFailedNormalizingString,
-                     CreateCertErrorParams1SizeT("tag", attribute.value_tag));
+    if (errors) {
+      errors->AddError(kFailedNormalizingString,
+                       CreateCertErrorParams1SizeT("tag", attribute.value_tag));
+    }
     return false;
   }
   return true;
@@ -156,51 +226,49 @@ bool NormalizeAttributeValue(const X509NameAttribute& attribute,
 
 bool NormalizeName(const der::Input& name_rdn_sequence, std::string* normalized,
                    CertErrors* errors) {
-  CertErrors unused_errors;
-  if (!errors) errors = &unused_errors;
-
-  bssl::ScopedCBB cbb;
-  if (!CBB_init(cbb.get(), name_rdn_sequence.length())) return false;
+  std::string out;
+  out.reserve(name_rdn_sequence.length());
+  // Reused for every RDN and attribute, so a name costs a handful of
+  // allocations however many attributes it has.
+  RelativeDistinguishedName rdn;
+  std::string value;
+  std::string contents;
+  std::string element;
+  std::vector<std::string> set_elements;
 
   der::Parser rdn_sequence_parser(name_rdn_sequence);
   while (rdn_sequence_parser.HasMore()) {
-    RelativeDistinguishedName rdn;
+    rdn.clear();
     if (!ReadNextRdn(&rdn_sequence_parser, &rdn)) return false;
 
-    CBB rdn_cbb;
-    if (!CBB_add_asn1(cbb.get(), &rdn_cbb, CBS_ASN1_SET)) return false;
-    for (const X509NameAttribute& attribute : rdn) {
-      CBB attribute_cbb, type_cbb, value_cbb;
-      if (!CBB_add_asn1(&rdn_cbb, &attribute_cbb, CBS_ASN1_SEQUENCE) ||
-          !CBB_add_asn1(&attribute_cbb, &type_cbb, CBS_ASN1_OBJECT) ||
-          !CBB_add_bytes(&type_cbb, attribute.type.data(),
-                         attribute.type.length())) {
+    element.clear();
+    if (rdn.size() == 1) {
+      // A SET OF one element needs no sorting.
+      if (!AppendNormalizedAttribute(rdn[0], &value, &contents, &element,
+                                     errors)) {
         return false;
       }
-      if (IsNormalizableDirectoryString(attribute.value_tag)) {
-        std::string value;
-        if (!NormalizeAttributeValue(attribute, &value, errors)) return false;
-        if (!CBB_add_asn1(&attribute_cbb, &value_cbb, CBS_ASN1_UTF8STRING) ||
-            !CBB_add_bytes(&value_cbb,
-                           reinterpret_cast<const uint8_t*>(value.data()),
-                           value.size())) {
-          return false;
-        }
-      } else if (!CBB_add_asn1(&attribute_cbb, &value_cbb,
-                               attribute.value_tag) ||
-                 !CBB_add_bytes(&value_cbb, attribute.value.data(),
-                                attribute.value.length())) {
+      AppendDerElement(der::kSet, element, &out);
+      continue;
+    }
+
+    // DER orders the elements of a SET OF by their encodings as octet
+    // strings. Two distinct complete elements never differ only by trailing
+    // zero octets, so plain lexicographic order is that order.
+    set_elements.resize(rdn.size());
+    for (size_t i = 0; i < rdn.size(); ++i) {
+      set_elements[i].clear();
+      if (!AppendNormalizedAttribute(rdn[i], &value, &contents,
+                                     &set_elements[i], errors)) {
         return false;
       }
-      if (!CBB_flush(&rdn_cbb)) return false;
     }
-    if (!CBB_flush_asn1_set_of(&rdn_cbb) || !CBB_flush(cbb.get())) {
-      return false;
-    }
+    std::sort(set_elements.begin(), set_elements.end());
+    for (const std::string& set_element : set_elements) element += set_element;
+    AppendDerElement(der::kSet, element, &out);
   }
 
-  normalized->assign(reinterpret_cast<const char*>(CBB_data(cbb.get())),
-                     CBB_len(cbb.get()));
+  *normalized = std::move(out);
   return true;
 }
 

@@ -131,6 +131,50 @@ TEST(NormalizeNameTest, StringsBecomeNormalizedUtf8AndSetsAreSorted) {
   EXPECT_EQ(expected, normalized);
 }
 
+// The normalized encoding is written by hand: lengths that need one or two
+// long-form octets, and kept values whose tags need the high-number form,
+// must come out as minimal DER.
+TEST(NormalizeNameTest, LongValuesAndHighTagNumbersEncodeAsDer) {
+  struct Case {
+    const char* what;
+    std::string input;
+    std::string expected;
+  } cases[] = {
+      {"127-byte value", Set(Cn(der::kUtf8String, std::string(127, 'Q'))),
+       Set(Cn(der::kUtf8String, std::string(127, 'q')))},
+      {"128-byte value", Set(Cn(der::kPrintableString, std::string(128, 'Q'))),
+       Set(Cn(der::kUtf8String, std::string(128, 'q')))},
+      {"255-byte value", Set(Cn(der::kIA5String, std::string(255, 'Q'))),
+       Set(Cn(der::kUtf8String, std::string(255, 'q')))},
+      {"256-byte value", Set(Cn(der::kUtf8String, std::string(256, 'Q'))),
+       Set(Cn(der::kUtf8String, std::string(256, 'q')))},
+      {"70000-byte value", Set(Cn(der::kUtf8String, std::string(70000, 'Q'))),
+       Set(Cn(der::kUtf8String, std::string(70000, 'q')))},
+      {"tag number 31", Set(Cn(31, "Kept")), Set(Cn(31, "Kept"))},
+      {"private tag number 1000", Set(Cn(der::kTagPrivate | 1000, "Kept")),
+       Set(Cn(der::kTagPrivate | 1000, "Kept"))},
+      {"context tag number 2^29 - 1",
+       Set(Cn(der::kTagContextSpecific | der::kTagConstructed |
+                  der::kTagNumberMask,
+              "")),
+       Set(Cn(der::kTagContextSpecific | der::kTagConstructed |
+                  der::kTagNumberMask,
+              ""))},
+      {"three attributes sorted",
+       Set(Cn(der::kUtf8String, "B") + Cn(der::kUtf8String, "A") +
+           Cn(der::kUtf8String, std::string(200, 'A'))),
+       // The long element's length octet 0x81 sorts it after 0x08.
+       Set(Cn(der::kUtf8String, "a") + Cn(der::kUtf8String, "b") +
+           Cn(der::kUtf8String, std::string(200, 'a')))},
+  };
+  for (const Case& c : cases) {
+    std::string normalized;
+    ASSERT_TRUE(NormalizeName(der::Input(c.input), &normalized, nullptr))
+        << c.what;
+    EXPECT_EQ(c.expected, normalized) << c.what;
+  }
+}
+
 TEST(NormalizeNameTest, SpellingsOfOneNameNormalizeAlike) {
   const std::string a = Set(C("US")) + Set(O("Example  Inc"));
   const std::string b =
