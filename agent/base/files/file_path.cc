@@ -88,7 +88,9 @@ FilePath FilePath::DirName() const {
   }
 
   parent.StripTrailingSeparatorsInternal();
-  if (text.empty()) text = kCurrentDirectory;
+  // Appending to the empty string rather than assigning keeps GCC 12's
+  // -O3 overlap analysis from reporting a copy that cannot happen.
+  if (text.empty()) text.append(kCurrentDirectory);
   return parent;
 }
 
