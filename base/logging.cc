@@ -7,6 +7,7 @@
 
 #include "absl/base/call_once.h"
 #include "absl/base/internal/raw_logging.h"
+#include "base/examine_stack.h"
 #include "logging/log.h"
 #include "logging/log_prefix.h"
 
@@ -38,17 +39,25 @@ bool RawLogFilterAndPrefix(absl::LogSeverity severity, const char* file,
       kelm_log::CurrentThreadId(), kelm_log::BaseName(file), line, prefix,
       sizeof(prefix));
   static const char kRaw[] = "RAW: ";
-  const size_t total = n + sizeof(kRaw) - 1;
-  if (*size <= 0 || total >= static_cast<size_t>(*size)) return true;
+  if (n + sizeof(kRaw) - 1 < sizeof(prefix)) {
+    memcpy(prefix + n, kRaw, sizeof(kRaw));
+    n += sizeof(kRaw) - 1;
+  }
+  // A prefix longer than the room left is cut short, keeping one byte for
+  // the NUL that the caller's later writes and its final strlen rely on.
+  if (*size <= 0) return true;
+  size_t room = static_cast<size_t>(*size) - 1;
+  if (n > room) n = room;
   memcpy(*buf, prefix, n);
-  memcpy(*buf + n, kRaw, sizeof(kRaw) - 1);
-  *buf += total;
-  *size -= static_cast<int>(total);
+  (*buf)[n] = '\0';
+  *buf += n;
+  *size -= static_cast<int>(n);
   return true;
 }
 
 void RawLogAbort(const char*, int, const char*, const char*, const char*) {
-  kelm_log::DumpFatalStackTrace(1);
+  DumpStackTraceToStderr(1);
+  kelm_log::SetStackTraceOnAbortSuppressed();
   abort();
 }
 

@@ -1,5 +1,7 @@
 #include "base/logging.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "absl/base/internal/raw_logging.h"
@@ -64,6 +66,35 @@ TEST(RawLogHooksTest, InstallingAgainChangesNothing) {
   ABSL_RAW_LOG(WARNING, "again");
   std::string out = testing::internal::GetCapturedStderr();
   EXPECT_THAT(out, ContainsRegex("^W0000[^\n]*RAW: again"));
+}
+
+TEST(RawLogHooksTest, PrefixIsCutToTheRoomLeft) {
+  bool written = false;
+  const std::string full =
+      RawPrefix(absl::LogSeverity::kInfo, "dir/file.cc", 12, &written);
+  for (int room : {1, 2, 10, 30}) {
+    char buffer[64];
+    memset(buffer, '#', sizeof(buffer));
+    char* cursor = buffer;
+    int size = room;
+    EXPECT_TRUE(RawLogFilterAndPrefix(absl::LogSeverity::kInfo, "dir/file.cc",
+                                      12, &cursor, &size));
+    // One byte stays for the NUL; nothing past the room is touched.
+    EXPECT_EQ(cursor - buffer, room - 1) << room;
+    EXPECT_EQ(size, 1) << room;
+    EXPECT_EQ(buffer[room - 1], '\0') << room;
+    EXPECT_EQ(buffer[room], '#') << room;
+    // The clock moves between the two calls; compare up to the time.
+    const size_t fixed = std::min<size_t>(room - 1, 12);
+    EXPECT_EQ(std::string(buffer, fixed), full.substr(0, fixed)) << room;
+  }
+  char untouched = '#';
+  char* cursor = &untouched;
+  int size = 0;
+  EXPECT_TRUE(RawLogFilterAndPrefix(absl::LogSeverity::kInfo, "f.cc", 1,
+                                    &cursor, &size));
+  EXPECT_EQ(cursor, &untouched);
+  EXPECT_EQ(untouched, '#');
 }
 
 TEST(ForwardAbslInternalLogTest, SeverityIsClampedAndCallerNamed) {

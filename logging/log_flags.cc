@@ -1,5 +1,6 @@
 #include "logging/log_flags.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,7 +10,8 @@
 #include "logging/log.h"
 
 ABSL_FLAG(bool, logtostderr, kelm_log::BoolFromEnv("PLOVEX_LOGTOSTDERR"),
-          "log messages go to stderr instead of log files");
+          "log messages go to stderr instead of log files")
+    .OnUpdate([] { base::SetLogToFiles(!absl::GetFlag(FLAGS_logtostderr)); });
 ABSL_FLAG(bool, alsologtostderr,
           kelm_log::BoolFromEnv("PLOVEX_ALSOLOGTOSTDERR"),
           "log messages go to stderr in addition to log files");
@@ -62,6 +64,34 @@ bool LogPrefixEnabled() { return absl::GetFlag(FLAGS_log_prefix); }
 
 namespace {
 
+std::atomic<bool> g_symbolize_stack_trace{true};
+std::atomic<int32_t> g_stack_trace_frame_limit{128};
+std::atomic<bool> g_stack_trace_on_abort_suppressed{false};
+
+}  // namespace
+
+void SetSymbolizeStackTrace(bool symbolize) {
+  g_symbolize_stack_trace.store(symbolize, std::memory_order_relaxed);
+}
+bool SymbolizeStackTrace() {
+  return g_symbolize_stack_trace.load(std::memory_order_relaxed);
+}
+void SetStackTraceFrameLimit(int32_t frames) {
+  g_stack_trace_frame_limit.store(frames, std::memory_order_relaxed);
+}
+int32_t StackTraceFrameLimit() {
+  return g_stack_trace_frame_limit.load(std::memory_order_relaxed);
+}
+
+void SetStackTraceOnAbortSuppressed() {
+  g_stack_trace_on_abort_suppressed.store(true, std::memory_order_relaxed);
+}
+bool StackTraceOnAbortSuppressed() {
+  return g_stack_trace_on_abort_suppressed.load(std::memory_order_relaxed);
+}
+
+namespace {
+
 // Evaluates the environment-derived defaults during start-up, so a bad
 // PLOVEX_STDERRTHRESHOLD stops the process before main instead of at the
 // first record that happens to consult it.
@@ -72,3 +102,15 @@ namespace {
 
 }  // namespace
 }  // namespace kelm_log
+
+namespace base {
+namespace {
+std::atomic<bool> g_log_to_files{false};
+}  // namespace
+
+void SetLogToFiles(bool log_to_files) {
+  g_log_to_files.store(log_to_files, std::memory_order_relaxed);
+}
+bool LogToFiles() { return g_log_to_files.load(std::memory_order_relaxed); }
+
+}  // namespace base

@@ -37,6 +37,27 @@ int32_t MinLogLevel();
 int32_t VerboseLevel();
 bool LogPrefixEnabled();
 
+// Switches for fatal-error stack traces, set by the process framework's
+// --symbolize_stacktrace and --dump_stack_frames_limit hooks. Any thread.
+void SetSymbolizeStackTrace(bool symbolize);
+bool SymbolizeStackTrace();
+void SetStackTraceFrameLimit(int32_t frames);
+int32_t StackTraceFrameLimit();
+
+// Set once a stack trace has been written for a failure that is about to
+// abort, so that a SIGABRT handler does not write a second one.
+void SetStackTraceOnAbortSuppressed();
+bool StackTraceOnAbortSuppressed();
+
 }  // namespace kelm_log
+
+namespace base {
+
+// Whether records also go to log files; the --logtostderr hook stores its
+// negation. Every record goes to standard error here, so nothing reads it.
+void SetLogToFiles(bool log_to_files);
+bool LogToFiles();
+
+}  // namespace base
 
 #endif  // LOGGING_LOG_FLAGS_H_

@@ -36,6 +36,7 @@ void DefaultStackDumper(int skip_frames) {
 }
 
 std::atomic<StackDumper> g_stack_dumper{&DefaultStackDumper};
+std::atomic<FatalMessageSaver> g_fatal_message_saver{nullptr};
 
 // The first backtrace call loads the unwinder library; do it at start-up so
 // a fatal error in a signal handler or low on memory does not have to.
@@ -49,6 +50,10 @@ std::atomic<StackDumper> g_stack_dumper{&DefaultStackDumper};
 
 void SetFatalStackDumper(StackDumper dumper) {
   g_stack_dumper.store(dumper, std::memory_order_release);
+}
+
+void SetFatalMessageSaver(FatalMessageSaver saver) {
+  g_fatal_message_saver.store(saver, std::memory_order_release);
 }
 
 void DumpFatalStackTrace(int skip_frames) {
@@ -104,6 +109,12 @@ void LogMessage::Flush() {
     if (separator_at_ < text.size()) text.insert(separator_at_, 1, ' ');
     record += text;
     record += '\n';
+    if (fatal) {
+      if (FatalMessageSaver saver =
+              g_fatal_message_saver.load(std::memory_order_acquire)) {
+        saver(record.c_str(), record.size() + 1);
+      }
+    }
     WriteToStderr(record.data(), record.size());
   }
   if (!fatal) return;

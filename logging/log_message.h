@@ -65,6 +65,12 @@ using StackDumper = void (*)(int skip_frames);
 void SetFatalStackDumper(StackDumper dumper);
 void DumpFatalStackTrace(int skip_frames);
 
+// Called with the whole text of a FATAL record (prefix, message, newline and
+// NUL; `size` counts all of it) just before the record is written and the
+// process ends. One may be installed, at start-up.
+using FatalMessageSaver = void (*)(const char* record, size_t size);
+void SetFatalMessageSaver(FatalMessageSaver saver);
+
 // Writes `size` bytes to standard error with the write system call,
 // retrying on EINTR and preserving errno. Async-signal-safe.
 void WriteToStderr(const char* data, size_t size);

@@ -10,6 +10,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libabsl-dev android-libboringssl-dev libevent-dev libdouble-conversion-dev
   libgtest-dev libgmock-dev libbenchmark-dev tzdata openssl
+  libprotobuf-dev
   "$@"
 )
 

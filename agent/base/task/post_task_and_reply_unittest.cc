@@ -6,8 +6,8 @@
 #include "agent/base/synchronization/waitable_event.h"
 #include "agent/base/task/sequenced_task_runner_handle.h"
 #include "agent/base/task/task_runner.h"
-#include "agent/base/test/test_task_loop.h"
-#include "agent/base/test/test_task_runner.h"
+#include "agent/base/task/thread_task_executor.h"
+#include "agent/base/threading/thread.h"
 #include "agent/base/threading/platform_thread.h"
 #include "gtest/gtest.h"
 
@@ -43,10 +43,10 @@ OneShotClosure RecordRunOn(std::atomic<PlatformThreadId>* ran_on,
       ran_on, DeathRecorder(bound_died_on));
 }
 
-PlatformThreadId ThreadIdOf(test::TestWorkerThread& thread) {
+PlatformThreadId ThreadIdOf(Thread& thread) {
   std::atomic<PlatformThreadId> id{kNoThread};
   WaitableEvent done;
-  thread.task_runner()->PostTask(
+  thread.GetTaskRunner()->PostTask(
       FROM_HERE, BindOneShot(
                      [](std::atomic<PlatformThreadId>* id, WaitableEvent* done) {
                        id->store(PlatformThread::CurrentId());
@@ -66,8 +66,8 @@ class PostTaskAndReplyTest : public testing::Test {
     destination_id_ = ThreadIdOf(destination_);
   }
 
-  test::TestWorkerThread origin_;
-  test::TestWorkerThread destination_;
+  Thread origin_{"origin"};
+  Thread destination_{"destination"};
   PlatformThreadId origin_id_ = kNoThread;
   PlatformThreadId destination_id_ = kNoThread;
 
@@ -80,7 +80,7 @@ class PostTaskAndReplyTest : public testing::Test {
 TEST_F(PostTaskAndReplyTest, TaskRunsOnDestinationAndReplyBackOnOrigin) {
   WaitableEvent replied;
   std::atomic<bool> posted{false};
-  origin_.task_runner()->PostTask(
+  origin_.GetTaskRunner()->PostTask(
       FROM_HERE,
       BindOneShot(
           [](PostTaskAndReplyTest* test, WaitableEvent* replied,
@@ -92,7 +92,7 @@ TEST_F(PostTaskAndReplyTest, TaskRunsOnDestinationAndReplyBackOnOrigin) {
                 },
                 RecordRunOn(&test->reply_ran_on_, &test->reply_arg_died_on_),
                 replied);
-            posted->store(test->destination_.task_runner()->PostTaskAndReply(
+            posted->store(test->destination_.GetTaskRunner()->PostTaskAndReply(
                 FROM_HERE,
                 RecordRunOn(&test->task_ran_on_, &test->task_arg_died_on_),
                 std::move(reply)));
@@ -111,14 +111,17 @@ TEST_F(PostTaskAndReplyTest, TaskRunsOnDestinationAndReplyBackOnOrigin) {
 }
 
 TEST_F(PostTaskAndReplyTest, ReplyDiesOnOriginWhenDestinationDropsTheTask) {
-  // The destination takes the task but shuts down before running it.
-  auto destination = MakeRefCounted<test::TestTaskRunner>();
+  // The destination is this thread's queue: it takes the task, and is shut
+  // down, here, before running it.
+  auto destination = std::make_unique<ThreadTaskExecutor>();
+  scoped_refptr<SingleThreadTaskRunner> destination_runner =
+      destination->task_runner();
   WaitableEvent posted;
   std::atomic<bool> accepted{false};
-  origin_.task_runner()->PostTask(
+  origin_.GetTaskRunner()->PostTask(
       FROM_HERE,
       BindOneShot(
-          [](PostTaskAndReplyTest* test, test::TestTaskRunner* destination,
+          [](PostTaskAndReplyTest* test, SingleThreadTaskRunner* destination,
              std::atomic<bool>* accepted, WaitableEvent* posted) {
             accepted->store(destination->PostTaskAndReply(
                 FROM_HERE,
@@ -127,59 +130,65 @@ TEST_F(PostTaskAndReplyTest, ReplyDiesOnOriginWhenDestinationDropsTheTask) {
                             &test->reply_arg_died_on_)));
             posted->Signal();
           },
-          this, destination.get(), &accepted, &posted));
+          this, destination_runner.get(), &accepted, &posted));
   posted.Wait();
   ASSERT_TRUE(accepted.load());
-  const int non_nestable_before =
-      origin_.task_runner()->NumNonNestablePosts();
 
-  // Shut down here, on the test thread: neither the origin nor the
-  // destination's sequence.
-  destination->DiscardPendingTasks();
+  // Shut down on the test thread: neither the origin's sequence nor one
+  // the relay may die on.
+  destination.reset();
   origin_.Stop();
 
   EXPECT_EQ(task_ran_on_.load(), kNoThread);
   EXPECT_EQ(reply_ran_on_.load(), kNoThread);
-  // The unrun relay was sent home to die, through a non-nestable task,
-  // with everything it held.
+  // The unrun relay was sent home to die with everything it held.
   EXPECT_EQ(reply_arg_died_on_.load(), origin_id_);
   EXPECT_EQ(task_arg_died_on_.load(), origin_id_);
-  EXPECT_EQ(origin_.task_runner()->NumNonNestablePosts(),
-            non_nestable_before + 1);
 }
 
-TEST(PostTaskAndReplyRefusedTest, RefusedPostDestroysBothAtOnceOnTheCaller) {
-  auto origin = MakeRefCounted<test::TestTaskRunner>();
-  origin->BindToCurrentThread();
-  SequencedTaskRunnerHandle handle(origin);
-  auto destination = MakeRefCounted<test::TestTaskRunner>();
-  destination->SetAcceptingTasks(false);
-
-  std::atomic<PlatformThreadId> task_ran_on{kNoThread};
-  std::atomic<PlatformThreadId> task_arg_died_on{kNoThread};
-  std::atomic<PlatformThreadId> reply_ran_on{kNoThread};
-  std::atomic<PlatformThreadId> reply_arg_died_on{kNoThread};
-  EXPECT_FALSE(destination->PostTaskAndReply(
-      FROM_HERE, RecordRunOn(&task_ran_on, &task_arg_died_on),
-      RecordRunOn(&reply_ran_on, &reply_arg_died_on)));
-
-  EXPECT_EQ(task_ran_on.load(), kNoThread);
-  EXPECT_EQ(reply_ran_on.load(), kNoThread);
-  EXPECT_EQ(task_arg_died_on.load(), PlatformThread::CurrentId());
-  EXPECT_EQ(reply_arg_died_on.load(), PlatformThread::CurrentId());
-  EXPECT_EQ(origin->NumPendingTasks(), 0u);
+TEST_F(PostTaskAndReplyTest, RefusedPostDestroysBothAtOnceOnTheCaller) {
+  // A runner whose queue is gone refuses every post.
+  scoped_refptr<SingleThreadTaskRunner> destination =
+      ThreadTaskExecutor().task_runner();
+  WaitableEvent posted;
+  std::atomic<bool> accepted{true};
+  origin_.GetTaskRunner()->PostTask(
+      FROM_HERE,
+      BindOneShot(
+          [](PostTaskAndReplyTest* test, SingleThreadTaskRunner* destination,
+             std::atomic<bool>* accepted, WaitableEvent* posted) {
+            accepted->store(destination->PostTaskAndReply(
+                FROM_HERE,
+                RecordRunOn(&test->task_ran_on_, &test->task_arg_died_on_),
+                RecordRunOn(&test->reply_ran_on_,
+                            &test->reply_arg_died_on_)));
+            // Both died already, here.
+            EXPECT_EQ(test->task_arg_died_on_.load(),
+                      PlatformThread::CurrentId());
+            EXPECT_EQ(test->reply_arg_died_on_.load(),
+                      PlatformThread::CurrentId());
+            posted->Signal();
+          },
+          this, destination.get(), &accepted, &posted));
+  posted.Wait();
+  origin_.Stop();
+  EXPECT_FALSE(accepted.load());
+  EXPECT_EQ(task_ran_on_.load(), kNoThread);
+  EXPECT_EQ(reply_ran_on_.load(), kNoThread);
 }
 
 TEST(PostTaskAndReplyRefusedTest, RefusedPostNeedsNoSequencedContext) {
-  auto destination = MakeRefCounted<test::TestTaskRunner>();
-  destination->SetAcceptingTasks(false);
+  scoped_refptr<SingleThreadTaskRunner> destination =
+      ThreadTaskExecutor().task_runner();
   EXPECT_FALSE(destination->PostTaskAndReply(FROM_HERE, BindOneShot([] {}),
                                              BindOneShot([] {})));
 }
 
 TEST(PostTaskAndReplyDeathTest, AcceptedPostWithoutSequencedContextIsFatal) {
-  auto destination = MakeRefCounted<test::TestTaskRunner>();
-  EXPECT_DEATH(destination->PostTaskAndReply(FROM_HERE, BindOneShot([] {}),
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  Thread destination("destination");
+  destination.Start();
+  EXPECT_DEATH(destination.GetTaskRunner()->PostTaskAndReply(FROM_HERE, BindOneShot([] {}),
                                              BindOneShot([] {})),
                "Check failed: has_sequenced_context \\|\\| "
                "!post_task_success");

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "agent/base/debug/activity_tracker.h"
+#include "agent/base/location.h"
 #include "agent/base/threading/thread_local_storage.h"
 #include "agent/base/trace_event/category_registry.h"
 #include "agent/base/trace_event/trace_macros.h"
@@ -106,6 +108,8 @@ void TaskAnnotator::MarkQueued(const char* trace_event_name,
 
 void TaskAnnotator::RunTask(const char* trace_event_name,
                             PendingTask& pending_task) {
+  debug::TaskRunActivityScope task_activity(GetCallerAddress(), pending_task);
+
   const bool ipc_slice = IpcCategory()->IsEnabledForEvents();
   if (ipc_slice) [[unlikely]] {
     trace_event::TypedEventHandle slice = trace_event::BeginTypedEvent(

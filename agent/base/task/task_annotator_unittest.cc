@@ -1,5 +1,8 @@
 #include "agent/base/task/task_annotator.h"
 
+#include <memory>
+
+#include "agent/base/debug/activity_tracker.h"
 #include "agent/base/functional/bind.h"
 #include "agent/base/location.h"
 #include "agent/base/pending_task.h"
@@ -270,6 +273,38 @@ TEST(TaskAnnotatorTracingTest, IpcSliceCarriesTheHashAndTheDelay) {
                 static_cast<uint64_t>(kExpected[i].delay));
     }
   }
+}
+
+TEST(TaskAnnotatorTest, RunningTaskIsAnActivityWhileATrackerExists) {
+  constexpr size_t kMemorySize = 32 * 1024;
+  auto memory = std::make_unique<uint64_t[]>(kMemorySize / 8);
+  PersistentMemoryAllocator::FormatSegment(memory.get(), kMemorySize, 0, 1);
+  debug::GlobalActivityTracker::CreateWithAllocator(
+      std::make_unique<PersistentMemoryAllocator>(memory.get(), kMemorySize,
+                                                  0, false),
+      4, 0);
+  TaskAnnotator annotator;
+  const Location posted_from("Post", "file.cc", 3, Pc(0x1234));
+  uint8_t kind = 0;
+  uint64_t origin = 0, data = 0;
+  PendingTask task(posted_from, BindOneShot(
+                                    [](uint8_t* kind, uint64_t* origin,
+                                       uint64_t* data) {
+                                      const debug::ActivityRecord* record =
+                                          debug::GlobalActivityTracker::Get()
+                                              ->GetTrackerForCurrentThread()
+                                              ->record(0);
+                                      *kind = record->kind;
+                                      *origin = record->origin_address;
+                                      *data = record->data;
+                                    },
+                                    &kind, &origin, &data));
+  task.sequence_num = 17;
+  annotator.RunTask("test", task);
+  debug::GlobalActivityTracker::ReleaseForTesting();
+  EXPECT_EQ(kind, 0x10);
+  EXPECT_EQ(origin, 0x1234u);
+  EXPECT_EQ(data, 17u);
 }
 
 }  // namespace

@@ -16,11 +16,6 @@ void TestTaskRunner::BindToCurrentThread() {
                          std::memory_order_release);
 }
 
-void TestTaskRunner::SetWakeUp(RepeatableCallback<void()> wake_up) {
-  ScopedLock hold(lock_);
-  wake_up_ = std::move(wake_up);
-}
-
 void TestTaskRunner::SetAcceptingTasks(bool accepting) {
   ScopedLock hold(lock_);
   accepting_ = accepting;
@@ -58,8 +53,6 @@ bool TestTaskRunner::Post(const Location& from_here, OneShotClosure task,
                             "test");
       queue_.push_back(std::move(pending_task));
       std::push_heap(queue_.begin(), queue_.end());
-      if (!wake_up_.is_null())
-        wake_up_.Run();
       return true;
     }
   }

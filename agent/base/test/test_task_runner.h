@@ -17,9 +17,11 @@
 namespace kelmbase {
 namespace test {
 
-// A single-thread task runner over a locked queue, for tests. Any thread may
-// post; the tasks run, in run-time then posting order, on the thread that
-// drains the queue (the thread it is bound to). Non-nestable tasks are
+// A fake single-thread task runner over a locked queue, for tests of code
+// that needs a runner but no thread running it (handles, scopes). Any
+// thread may post; RunUntilIdle runs the tasks, in run-time then posting
+// order, on the calling thread. Tests that run tasks on a thread use the
+// real executors instead. Non-nestable tasks are
 // queued like the others; they are only counted.
 class TestTaskRunner : public SingleThreadTaskRunner {
  public:
@@ -27,10 +29,6 @@ class TestTaskRunner : public SingleThreadTaskRunner {
 
   // RunsTasksInCurrentSequence answers true on the calling thread only.
   void BindToCurrentThread();
-
-  // Called, under the runner's lock, after each accepted post (typically a
-  // pump's ScheduleWork). Null removes it.
-  void SetWakeUp(RepeatableCallback<void()> wake_up);
 
   // While not accepting, posts are refused (and the task destroyed at once).
   void SetAcceptingTasks(bool accepting);
@@ -71,7 +69,6 @@ class TestTaskRunner : public SingleThreadTaskRunner {
   int next_sequence_num_ = 0;
   int non_nestable_posts_ = 0;
   bool accepting_ = true;
-  RepeatableCallback<void()> wake_up_;
   std::atomic<int32_t> bound_thread_id_{0};
   TaskAnnotator annotator_;
 };

@@ -6,7 +6,10 @@
 #include <cstdint>
 
 #include "agent/base/command_line.h"
+#include "agent/base/functional/bind.h"
+#include "agent/base/location.h"
 #include "agent/base/synchronization/lock.h"
+#include "agent/base/task/task_executor.h"
 #include "agent/base/threading/thread_local_storage.h"
 
 namespace kelmbase {
@@ -167,9 +170,16 @@ scoped_refptr<JankWindow> JankWindow::MonitorNextJankWindowIfNecessary(
     result->AddRef();
     g_current_jank_window = result.get();
   }
-  // A task that rolls the window over on time, even without blocking
-  // calls, belongs to the process-wide executor, which this program does
-  // not have; calls that end past a window's end roll it over instead.
+  // Rolls the window over on time even without blocking calls, when a
+  // process-wide executor is installed (calls that end past a window's end
+  // roll it over too).
+  const Duration delay =
+      kMonitoringWindow - (recent_now - result->start_time_);
+  ProcessWideExecutor::PostDelayedTask(
+      FROM_HERE, TaskTraits(), BindOneShot([] {
+        JankWindow::MonitorNextJankWindowIfNecessary(MonotonicTime::Now());
+      }),
+      delay);
   return result;
 }
 

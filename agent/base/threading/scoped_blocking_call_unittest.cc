@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "agent/base/command_line.h"
+#include "agent/base/task/task_executor.h"
 #include "agent/base/threading/platform_thread.h"
 #include "agent/base/threading/thread_restrictions.h"
 #include "agent/base/time/time.h"
@@ -117,6 +118,46 @@ class JankMonitoringTest : public testing::Test {
 };
 
 using internal::JankWindow;
+
+// Keeps the delays of what is posted through it; runs nothing.
+class RecordingExecutor : public TaskExecutor {
+ public:
+  bool PostDelayedTask(const Location& from_here, const TaskTraits& traits,
+                       OneShotClosure task, Duration delay) override {
+    delays.push_back(delay);
+    return true;
+  }
+  scoped_refptr<TaskRunner> CreateTaskRunner(const TaskTraits&) override {
+    return nullptr;
+  }
+  scoped_refptr<SequencedTaskRunner> CreateSequencedTaskRunner(
+      const TaskTraits&) override {
+    return nullptr;
+  }
+  scoped_refptr<SingleThreadTaskRunner> CreateSingleThreadTaskRunner(
+      const TaskTraits&, SingleThreadTaskRunnerThreadMode) override {
+    return nullptr;
+  }
+
+  std::vector<Duration> delays;
+};
+
+TEST_F(JankMonitoringTest, EachNewWindowSchedulesItsRollOverOnTheExecutor) {
+  RecordingExecutor executor;
+  ASSERT_EQ(ProcessWideExecutor::Set(&executor), nullptr);
+  const MonotonicTime t0 = MonotonicTime::Now();
+  scoped_refptr<JankWindow> first =
+      JankWindow::MonitorNextJankWindowIfNecessary(t0);
+  // The current window is handed out again: nothing more is posted.
+  JankWindow::MonitorNextJankWindowIfNecessary(At(t0, 30));
+  // Two seconds late: the next window starts on time, at 60 s, and rolls
+  // over 58 s from now.
+  JankWindow::MonitorNextJankWindowIfNecessary(At(t0, 62));
+  ProcessWideExecutor::Set(nullptr);
+  EXPECT_EQ(executor.delays,
+            (std::vector<Duration>{Duration::FromSeconds(60),
+                                   Duration::FromSeconds(58)}));
+}
 
 void ExitWithBackgroundPriorityUsable() {
   const char* argv[] = {"program", "--enable-background-thread-pool"};

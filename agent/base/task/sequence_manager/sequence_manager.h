@@ -118,6 +118,12 @@ class SequenceManager::Settings::Builder {
   Settings settings_;
 };
 
+// A manager over a thread controller with a message pump, not yet bound to
+// a thread: queues can be made at once; tasks run once it is bound
+// (BindToMessagePump on its thread).
+std::unique_ptr<SequenceManager> CreateUnboundSequenceManager(
+    const SequenceManager::Settings& settings = SequenceManager::Settings());
+
 }  // namespace sequence_manager
 }  // namespace kelmbase
 

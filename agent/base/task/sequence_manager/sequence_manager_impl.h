@@ -12,7 +12,7 @@
 #include <string>
 
 #include "agent/base/containers/circular_deque.h"
-#include "agent/base/debug/activity_tracker.h"
+#include "agent/base/debug/crash_logging.h"
 #include "agent/base/memory/scoped_refptr.h"
 #include "agent/base/memory/weak_ptr.h"
 #include "agent/base/observer_list.h"

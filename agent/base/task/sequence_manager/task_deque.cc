@@ -4,7 +4,7 @@
 #include <new>
 #include <utility>
 
-#include "agent/base/debug/activity_tracker.h"
+#include "agent/base/debug/keep_value_alive.h"
 #include "logging/check.h"
 
 namespace kelmbase {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "agent/base/debug/activity_tracker.h"
+#include "agent/base/debug/keep_value_alive.h"
 #include "agent/base/task/sequence_manager/task_queue_impl.h"
 #include "agent/base/task/sequence_manager/work_queue_sets.h"
 #include "logging/check.h"

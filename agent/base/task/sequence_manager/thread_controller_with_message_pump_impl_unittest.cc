@@ -1,0 +1,254 @@
+#include "agent/base/task/sequence_manager/thread_controller_with_message_pump_impl.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "agent/base/functional/bind.h"
+#include "agent/base/location.h"
+#include "agent/base/message_pump/message_pump.h"
+#include "agent/base/run_loop.h"
+#include "agent/base/task/sequence_manager/run_level_stack.h"
+#include "agent/base/task/sequence_manager/sequence_manager.h"
+#include "agent/base/task/sequence_manager/sequence_manager_impl.h"
+#include "agent/base/task/sequence_manager/task_queue.h"
+#include "agent/base/task/sequence_manager/work_request_coalescer.h"
+#include "agent/base/task/thread_task_runner_handle.h"
+#include "agent/base/test/recording_message_pump.h"
+#include "gtest/gtest.h"
+
+namespace kelmbase {
+namespace sequence_manager {
+namespace internal {
+namespace {
+
+// One step of the coalescer protocol and what it must answer.
+struct CoalescerStep {
+  enum Op {
+    kBind,
+    kRequest,
+    kStarted,
+    kChecking,
+    kFinishedImmediate,
+    kFinishedDelayed
+  } op;
+  bool expected_result;  // Ignored for operations without one.
+  uint32_t expected_state;
+};
+
+struct CoalescerCase {
+  const char* name;
+  std::vector<CoalescerStep> steps;
+};
+
+TEST(WorkRequestCoalescerTest, FollowsItsProtocol) {
+  using S = CoalescerStep;
+  const CoalescerCase cases[] = {
+      {"request before binding is replayed once at binding",
+       {{S::kRequest, true, 2}, {S::kBind, true, 6}}},
+      {"binding without a request asks for nothing", {{S::kBind, false, 4}}},
+      {"first request to an idle bound pump wakes it, the next do not",
+       {{S::kBind, false, 4}, {S::kRequest, false, 6}, {S::kRequest, true, 6}}},
+      {"requests during DoWork never wake the pump",
+       {{S::kBind, false, 4},
+        {S::kStarted, false, 5},
+        {S::kRequest, true, 7},
+        {S::kRequest, true, 7}}},
+      {"a request before the delay query is dropped; DoWork may sleep",
+       {{S::kBind, false, 4},
+        {S::kStarted, false, 5},
+        {S::kRequest, true, 7},
+        {S::kChecking, false, 5},
+        {S::kFinishedDelayed, true, 4}}},
+      {"a request after the delay query makes DoWork run again",
+       {{S::kBind, false, 4},
+        {S::kStarted, false, 5},
+        {S::kChecking, false, 5},
+        {S::kRequest, true, 7},
+        {S::kFinishedDelayed, false, 6}}},
+      {"immediate work next keeps the request and runs again",
+       {{S::kBind, false, 4},
+        {S::kStarted, false, 5},
+        {S::kChecking, false, 5},
+        {S::kFinishedImmediate, false, 6},
+        {S::kRequest, true, 6}}},
+  };
+  for (const CoalescerCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    WorkRequestCoalescer coalescer(AssociatedThreadId::CreateUnbound());
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      SCOPED_TRACE(i);
+      const CoalescerStep& step = c.steps[i];
+      switch (step.op) {
+        case S::kBind:
+          EXPECT_EQ(coalescer.BindToThread(), step.expected_result);
+          break;
+        case S::kRequest:
+          EXPECT_EQ(coalescer.RequestWork(), step.expected_result);
+          break;
+        case S::kStarted:
+          coalescer.OnDoWorkStarted();
+          break;
+        case S::kChecking:
+          coalescer.OnCheckingForMoreWork();
+          break;
+        case S::kFinishedImmediate:
+          EXPECT_EQ(coalescer.OnDoWorkFinished(false), step.expected_result);
+          break;
+        case S::kFinishedDelayed:
+          EXPECT_EQ(coalescer.OnDoWorkFinished(true), step.expected_result);
+          break;
+      }
+      EXPECT_EQ(coalescer.state_for_testing(), step.expected_state);
+    }
+  }
+}
+
+TEST(RunLevelStackTest, TracksNestedTasksAndIdleLevels) {
+  RunLevelStack levels;
+  // Nothing happens on an empty stack.
+  levels.OnTaskStarted();
+  levels.OnIdle();
+  levels.OnTaskEnded();
+  EXPECT_EQ(levels.num_run_levels(), 0u);
+
+  levels.OnRunLoopStarted(RunLevelStack::kSelectingNextTask);
+  levels.OnTaskStarted();
+  EXPECT_EQ(levels.top(), RunLevelStack::kRunningTask);
+  // A native nested loop inside the task goes idle: a level of its own.
+  levels.OnIdle();
+  EXPECT_EQ(levels.num_run_levels(), 2u);
+  EXPECT_EQ(levels.top(), RunLevelStack::kIdle);
+  // A task in that nested loop, then its end.
+  levels.OnTaskStarted();
+  EXPECT_EQ(levels.num_run_levels(), 2u);
+  levels.OnTaskEnded();
+  EXPECT_EQ(levels.top(), RunLevelStack::kSelectingNextTask);
+  levels.OnIdle();
+  // The outer task ends: the nested idle level goes with it.
+  levels.OnTaskEnded();
+  EXPECT_EQ(levels.num_run_levels(), 1u);
+  EXPECT_EQ(levels.top(), RunLevelStack::kSelectingNextTask);
+  levels.OnRunLoopEnded();
+  EXPECT_EQ(levels.num_run_levels(), 0u);
+}
+
+class ControllerTest : public testing::TestWithParam<MessagePumpType> {
+ protected:
+  void SetUp() override {
+    manager_ = CreateUnboundSequenceManager(
+        SequenceManager::Settings::Builder()
+            .SetMessagePumpType(GetParam())
+            .Build());
+    queue_ = manager_->CreateTaskQueue(TaskQueue::Spec("default_tq"));
+    manager_->SetDefaultTaskRunner(queue_->task_runner());
+  }
+  void TearDown() override {
+    queue_ = nullptr;
+    manager_.reset();
+  }
+
+  // Binds with a recording pump and returns it.
+  test::RecordingMessagePump* Bind() {
+    auto pump = std::make_unique<test::RecordingMessagePump>(
+        MessagePump::Create(GetParam()));
+    test::RecordingMessagePump* raw = pump.get();
+    manager_->BindToMessagePump(std::move(pump));
+    return raw;
+  }
+
+  ThreadControllerWithMessagePumpImpl* controller() {
+    return static_cast<ThreadControllerWithMessagePumpImpl*>(
+        static_cast<SequenceManagerImpl*>(manager_.get())->controller());
+  }
+
+  void RunUntilIdle() {
+    RunLoop run_loop;
+    run_loop.QuitWhenIdle();
+    run_loop.Run();
+  }
+
+  std::unique_ptr<SequenceManager> manager_;
+  scoped_refptr<TaskQueue> queue_;
+};
+
+TEST_P(ControllerTest, TasksPostedBeforeBindingWakeThePumpOnceAtBinding) {
+  std::vector<int> ran;
+  queue_->task_runner()->PostTask(
+      FROM_HERE, BindOneShot([](std::vector<int>* r) { r->push_back(1); }, &ran));
+  queue_->task_runner()->PostTask(
+      FROM_HERE, BindOneShot([](std::vector<int>* r) { r->push_back(2); }, &ran));
+  test::RecordingMessagePump* pump = Bind();
+  EXPECT_EQ(pump->schedule_work_count(), 1);
+  RunUntilIdle();
+  EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+}
+
+TEST_P(ControllerTest, TheSameDelayedTimeTwiceReachesThePumpOnce) {
+  test::RecordingMessagePump* pump = Bind();
+  LazyNow lazy_now(manager_->GetTickClock());
+  const MonotonicTime run_time = lazy_now.Now() + Duration::FromSeconds(5);
+  controller()->SetNextDelayedDoWork(&lazy_now, run_time);
+  controller()->SetNextDelayedDoWork(&lazy_now, run_time);
+  EXPECT_EQ(pump->schedule_delayed_work_count(), 1);
+  controller()->SetNextDelayedDoWork(&lazy_now, run_time + Duration::FromSeconds(1));
+  EXPECT_EQ(pump->schedule_delayed_work_count(), 2);
+}
+
+TEST_P(ControllerTest, ARunWithATimeLimitEndsOnAnIdleQueue) {
+  Bind();
+  // No RunLoop: the run-loop delegate's own Run with a finite limit.
+  const MonotonicTime start = MonotonicTime::Now();
+  controller()->Run(/*application_tasks_allowed=*/true,
+                    Duration::FromMilliseconds(30));
+  const Duration took = MonotonicTime::Now() - start;
+  EXPECT_GE(took, Duration::FromMilliseconds(30));
+  EXPECT_LT(took, Duration::FromSeconds(10));
+}
+
+TEST_P(ControllerTest, ATimeLimitAlsoCutsTheSleepBeforeFarDelayedWork) {
+  Bind();
+  bool ran = false;
+  queue_->task_runner()->PostDelayedTask(
+      FROM_HERE, BindOneShot([](bool* r) { *r = true; }, &ran),
+      Duration::FromHours(1));
+  const MonotonicTime start = MonotonicTime::Now();
+  controller()->Run(true, Duration::FromMilliseconds(30));
+  EXPECT_LT(MonotonicTime::Now() - start, Duration::FromSeconds(10));
+  EXPECT_FALSE(ran);
+}
+
+TEST_P(ControllerTest, QuitWhenIdleRunsEveryReadyTaskFirst) {
+  Bind();
+  int ran = 0;
+  for (int i = 0; i < 5; ++i) {
+    queue_->task_runner()->PostTask(FROM_HERE,
+                                    BindOneShot([](int* r) { ++*r; }, &ran));
+  }
+  RunLoop run_loop;
+  queue_->task_runner()->PostTask(
+      FROM_HERE, BindOneShot(
+                     [](RunLoop* loop, int* r) {
+                       loop->QuitWhenIdle();
+                       // Posted after the quit request: still runs.
+                       ThreadTaskRunnerHandle::Get()->PostTask(
+                           FROM_HERE, BindOneShot([](int* n) { ++*n; }, r));
+                     },
+                     &run_loop, &ran));
+  run_loop.Run();
+  EXPECT_EQ(ran, 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pumps, ControllerTest,
+                         testing::Values(MessagePumpType::kDefault,
+                                         MessagePumpType::kIo),
+                         [](const testing::TestParamInfo<MessagePumpType>& i) {
+                           return i.param == MessagePumpType::kIo
+                                      ? std::string("Libevent")
+                                      : std::string("Default");
+                         });
+
+}  // namespace
+}  // namespace internal
+}  // namespace sequence_manager
+}  // namespace kelmbase
