@@ -20,6 +20,7 @@ inline constexpr char kPhaseEnd = 'E';
 inline constexpr char kPhaseInstant = 'I';
 inline constexpr char kPhaseCounter = 'C';
 inline constexpr char kPhaseAsyncBegin = 'b';
+inline constexpr char kPhaseAsyncEnd = 'e';
 inline constexpr char kPhaseCreateObject = 'N';
 inline constexpr char kPhaseSnapshotObject = 'O';
 inline constexpr char kPhaseDeleteObject = 'D';

@@ -106,6 +106,12 @@ TEST_F(TraceLogTest, NothingIsEmittedWhileRecordingIsOff) {
                       argument());
     KELM_TRACE_EVENT_INSTANT1(Category(CategoryRegistry::kBase), "instant",
                               "arg", argument());
+    KELM_TRACE_EVENT_OBJECT_SNAPSHOT_WITH_ID(
+        Category(CategoryRegistry::kBase), "snapshot", 1,
+        [&evaluated]() -> std::unique_ptr<ConvertableToTraceFormat> {
+          ++evaluated;
+          return nullptr;
+        }());
   }
   EXPECT_EQ(evaluated, 0) << "arguments are evaluated only for a kept event";
   EXPECT_EQ(Instant(Category(CategoryRegistry::kBase), "direct"), 0u);

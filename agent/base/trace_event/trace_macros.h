@@ -153,5 +153,21 @@ TraceEventHandle EmitSimpleEvent(char phase, const TraceCategory* category,
                             category, name, id,                           \
                             ::kelmbase::trace_event::kFlagHasId,          \
                             kelm_trace_args.Add(arg1_name, arg1_value))
+// Ends the asynchronous event that the begin with the same category, name
+// and id opened.
+#define KELM_TRACE_EVENT_ASYNC_END0(category, name, id)                   \
+  KELM_TRACE_EMIT_WITH_ARGS(::kelmbase::trace_event::kPhaseAsyncEnd,      \
+                            category, name, id,                           \
+                            ::kelmbase::trace_event::kFlagHasId, (void)0)
+// A snapshot of the object `id`: `snapshot` (a
+// std::unique_ptr<ConvertableToTraceFormat>, built only when the category
+// is on) becomes the argument "snapshot".
+#define KELM_TRACE_EVENT_OBJECT_SNAPSHOT_WITH_ID(category, name, id,      \
+                                                 snapshot)                \
+  KELM_TRACE_EMIT_WITH_ARGS(::kelmbase::trace_event::kPhaseSnapshotObject, \
+                            category, name, id,                           \
+                            ::kelmbase::trace_event::kFlagHasId,          \
+                            kelm_trace_args.AddConvertable("snapshot",    \
+                                                           snapshot))
 
 #endif  // AGENT_BASE_TRACE_EVENT_TRACE_MACROS_H_

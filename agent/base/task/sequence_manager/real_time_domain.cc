@@ -1,7 +1,8 @@
 #include "agent/base/task/sequence_manager/real_time_domain.h"
 
 #include "agent/base/task/sequence_manager/sequence_manager_impl.h"
-#include "agent/base/trace_event/inert_trace_macros.h"
+#include "agent/base/trace_event/category_registry.h"
+#include "agent/base/trace_event/trace_macros.h"
 
 namespace kelmbase {
 namespace sequence_manager {
@@ -26,8 +27,10 @@ std::optional<Duration> RealTimeDomain::DelayTillNextTask(LazyNow* lazy_now) {
   const MonotonicTime now = lazy_now->Now();
   if (now >= *next_run_time) return Duration();
   const Duration delay = *next_run_time - now;
-  TRACE_EVENT1("sequence_manager", "RealTimeDomain::DelayTillNextTask",
-               "delay_ms", delay.InMillisecondsF());
+  KELM_TRACE_EVENT1(trace_event::CategoryRegistry::Builtin(
+                        trace_event::CategoryRegistry::kSequenceManager),
+                    "RealTimeDomain::DelayTillNextTask", "delay_ms",
+                    delay.InMillisecondsF());
   return delay;
 }
 

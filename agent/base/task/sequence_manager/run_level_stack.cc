@@ -1,6 +1,7 @@
 #include "agent/base/task/sequence_manager/run_level_stack.h"
 
-#include "agent/base/trace_event/inert_trace_macros.h"
+#include "agent/base/trace_event/category_registry.h"
+#include "agent/base/trace_event/trace_macros.h"
 
 namespace kelmbase {
 namespace sequence_manager {
@@ -62,10 +63,13 @@ void RunLevelStack::UpdateTop(State state) {
 
 // static
 void RunLevelStack::Transition(State from, State to) {
+  trace_event::TraceCategory* const category =
+      trace_event::CategoryRegistry::Builtin(
+          trace_event::CategoryRegistry::kBase);
   if (from == kIdle && to != kIdle) {
-    TRACE_EVENT_BEGIN0("base", "ThreadController active");
+    KELM_TRACE_EVENT_BEGIN0(category, "ThreadController active");
   } else if (from != kIdle && to == kIdle) {
-    TRACE_EVENT_END0("base", "ThreadController active");
+    KELM_TRACE_EVENT_END0(category, "ThreadController active");
   }
 }
 

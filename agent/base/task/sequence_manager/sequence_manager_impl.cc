@@ -1,5 +1,7 @@
 #include "agent/base/task/sequence_manager/sequence_manager_impl.h"
 
+#include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -8,7 +10,9 @@
 #include "agent/base/rand_util.h"
 #include "agent/base/task/sequence_manager/work_queue.h"
 #include "agent/base/threading/thread_local_storage.h"
-#include "agent/base/trace_event/inert_trace_macros.h"
+#include "agent/base/trace_event/category_registry.h"
+#include "agent/base/trace_event/trace_arguments.h"
+#include "agent/base/trace_event/trace_macros.h"
 #include "logging/check.h"
 
 namespace kelmbase {
@@ -27,6 +31,50 @@ ThreadLocalStorage::Slot& CurrentManagerSlot() {
   static ThreadLocalStorage::Slot* const slot = new ThreadLocalStorage::Slot();
   return *slot;
 }
+
+trace_event::TraceCategory* SequenceManagerCategory() {
+  return trace_event::CategoryRegistry::Builtin(
+      trace_event::CategoryRegistry::kSequenceManager);
+}
+
+trace_event::TraceCategory* SequenceManagerDetailCategory() {
+  return trace_event::CategoryRegistry::Builtin(
+      trace_event::CategoryRegistry::kDisabledByDefaultSequenceManager);
+}
+
+trace_event::TraceCategory* SequenceManagerDebugCategory() {
+  return trace_event::CategoryRegistry::Builtin(
+      trace_event::CategoryRegistry::kDisabledByDefaultSequenceManagerDebug);
+}
+
+trace_event::TraceCategory* LongTaskCategory() {
+  return trace_event::CategoryRegistry::Builtin(
+      trace_event::CategoryRegistry::kSkellat);
+}
+
+uint64_t TraceId(const void* object) {
+  return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(object));
+}
+
+// A diagnostic dump carried as a trace argument; formatted only when the
+// trace is read.
+class TracedBaseValue : public trace_event::ConvertableToTraceFormat {
+ public:
+  explicit TracedBaseValue(Value value) : value_(std::move(value)) {}
+
+  void AppendAsTraceFormat(std::string* out) const override {
+    if (value_.is_none()) {
+      out->append("{}");
+      return;
+    }
+    std::string json;
+    JsonWriter::Write(value_, &json, kDescribeMaxDepth);
+    out->append(json);
+  }
+
+ private:
+  const Value value_;
+};
 
 const char* RunTaskTraceNameForPriority(TaskQueue::QueuePriority priority) {
   switch (priority) {
@@ -86,14 +134,15 @@ class SequenceManagerImpl::NativeWorkHandleImpl final
   NativeWorkHandleImpl(SequenceManagerImpl* sequence_manager,
                        TaskQueue::QueuePriority priority)
       : sequence_manager_(sequence_manager->GetWeakPtr()), priority_(priority) {
-    TRACE_EVENT_NESTABLE_ASYNC_BEGIN1("sequence_manager", "NativeWork", this,
-                                      "priority",
-                                      TaskQueue::PriorityToString(priority_));
+    KELM_TRACE_EVENT_ASYNC_BEGIN1(SequenceManagerCategory(), "NativeWork",
+                                  TraceId(this), "priority",
+                                  TaskQueue::PriorityToString(priority_));
     sequence_manager->main_thread_only_.pending_native_work.insert(priority_);
   }
 
   ~NativeWorkHandleImpl() override {
-    TRACE_EVENT_NESTABLE_ASYNC_END0("sequence_manager", "NativeWork", this);
+    KELM_TRACE_EVENT_ASYNC_END0(SequenceManagerCategory(), "NativeWork",
+                                TraceId(this));
     if (!sequence_manager_) return;
     std::multiset<TaskQueue::QueuePriority>& pending =
         sequence_manager_->main_thread_only_.pending_native_work;
@@ -151,8 +200,8 @@ SequenceManagerImpl::SequenceManagerImpl(
       empty_queues_to_reload_(associated_thread_),
       memory_corruption_sentinel_(kSentinel),
       main_thread_only_(associated_thread_, settings_) {
-  TRACE_EVENT_OBJECT_CREATED_WITH_ID("disabled-by-default-sequence_manager",
-                                     "SequenceManager", this);
+  KELM_TRACE_EVENT_OBJECT_CREATED_WITH_ID(SequenceManagerDetailCategory(),
+                                          "SequenceManager", TraceId(this));
   main_thread_only_.selector.SetTaskQueueSelectorObserver(this);
   main_thread_only_.next_time_to_reclaim_memory =
       settings_.clock->Now() + kReclaimMemoryInterval;
@@ -161,8 +210,8 @@ SequenceManagerImpl::SequenceManagerImpl(
 }
 
 SequenceManagerImpl::~SequenceManagerImpl() {
-  TRACE_EVENT_OBJECT_DELETED_WITH_ID("disabled-by-default-sequence_manager",
-                                     "SequenceManager", this);
+  KELM_TRACE_EVENT_OBJECT_DELETED_WITH_ID(SequenceManagerDetailCategory(),
+                                          "SequenceManager", TraceId(this));
   // One queue at a time, each out of the set before it is unregistered:
   // the tasks that unregistering destroys may shut other queues down.
   std::set<TaskQueueImpl*>& active_queues = main_thread_only_.active_queues;
@@ -294,8 +343,9 @@ scoped_refptr<TaskQueue> SequenceManagerImpl::CreateTaskQueue(
 
 void SequenceManagerImpl::UnregisterTaskQueueImpl(
     std::unique_ptr<TaskQueueImpl> task_queue) {
-  TRACE_EVENT1("sequence_manager", "SequenceManagerImpl::UnregisterTaskQueue",
-               "queue_name", task_queue->GetName());
+  KELM_TRACE_EVENT1(SequenceManagerCategory(),
+                    "SequenceManagerImpl::UnregisterTaskQueue", "queue_name",
+                    task_queue->GetName());
   TaskQueueImpl* const queue = task_queue.get();
   // During tear-down a queue may be shut down through its handle after the
   // manager already unregistered it: then it only waits to be destroyed.
@@ -362,17 +412,18 @@ Task* SequenceManagerImpl::SelectNextTask(SelectTaskOption option) {
   if (!task) return nullptr;
   const ExecutingTask& executing =
       main_thread_only_.task_execution_stack.back();
-  TRACE_EVENT_BEGIN1("sequence_manager",
-                     RunTaskTraceNameForPriority(executing.priority),
-                     "task_type", executing.task_type);
-  TRACE_EVENT_BEGIN0("sequence_manager", executing.task_queue_name);
+  KELM_TRACE_EVENT_BEGIN1(SequenceManagerCategory(),
+                          RunTaskTraceNameForPriority(executing.priority),
+                          "task_type", executing.task_type);
+  KELM_TRACE_EVENT_BEGIN0(SequenceManagerCategory(),
+                          executing.task_queue_name);
   return task;
 }
 
 Task* SequenceManagerImpl::SelectNextTaskImpl(SelectTaskOption option) {
   CHECK(Validate());
-  TRACE_EVENT0("disabled-by-default-sequence_manager",
-               "SequenceManagerImpl::SelectNextTask");
+  KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
+                    "SequenceManagerImpl::SelectNextTask");
   ReloadEmptyWorkQueues();
   LazyNow lazy_now(controller_->GetClock());
   MoveReadyDelayedTasksToWorkQueues(&lazy_now);
@@ -384,14 +435,10 @@ Task* SequenceManagerImpl::SelectNextTaskImpl(SelectTaskOption option) {
   while (true) {
     WorkQueue* work_queue =
         main_thread_only_.selector.SelectWorkQueueToService(option);
-    bool snapshot_enabled = false;
-    TRACE_EVENT_CATEGORY_GROUP_ENABLED(
-        "disabled-by-default-sequence_manager.debug", &snapshot_enabled);
-    if (snapshot_enabled) {
-      TRACE_EVENT_OBJECT_SNAPSHOT_WITH_ID(
-          "disabled-by-default-sequence_manager.debug", "SequenceManager", this,
-          AsValueWithSelectorResult(work_queue, false));
-    }
+    KELM_TRACE_EVENT_OBJECT_SNAPSHOT_WITH_ID(
+        SequenceManagerDebugCategory(), "SequenceManager", TraceId(this),
+        std::make_unique<TracedBaseValue>(
+            AsValueWithSelectorResult(work_queue, false)));
     if (!work_queue) return nullptr;
     if (work_queue->RemoveAllCanceledTasksFromFront()) continue;
 
@@ -408,8 +455,8 @@ Task* SequenceManagerImpl::SelectNextTaskImpl(SelectTaskOption option) {
     }
     if (task_queue->GetQueuePriority() >
         *main_thread_only_.pending_native_work.begin()) {
-      TRACE_EVENT0("disabled-by-default-sequence_manager",
-                   "SequenceManager.YieldToNative");
+      KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
+                        "SequenceManager.YieldToNative");
       return nullptr;
     }
     main_thread_only_.task_execution_stack.emplace_back(
@@ -426,8 +473,8 @@ void SequenceManagerImpl::ReloadEmptyWorkQueues() const {
 }
 
 void SequenceManagerImpl::MoveReadyDelayedTasksToWorkQueues(LazyNow* lazy_now) {
-  TRACE_EVENT0("disabled-by-default-sequence_manager",
-               "SequenceManagerImpl::MoveReadyDelayedTasksToWorkQueues");
+  KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
+                    "SequenceManagerImpl::MoveReadyDelayedTasksToWorkQueues");
   for (TimeDomain* time_domain : main_thread_only_.time_domains) {
     if (time_domain == main_thread_only_.real_time_domain.get()) {
       time_domain->MoveReadyDelayedTasksToWorkQueues(lazy_now);
@@ -441,9 +488,9 @@ void SequenceManagerImpl::MoveReadyDelayedTasksToWorkQueues(LazyNow* lazy_now) {
 void SequenceManagerImpl::DidRunTask() {
   LazyNow lazy_now(controller_->GetClock());
   ExecutingTask& executing = main_thread_only_.task_execution_stack.back();
-  TRACE_EVENT_END0("sequence_manager", executing.task_queue_name);
-  TRACE_EVENT_END0("sequence_manager",
-                   RunTaskTraceNameForPriority(executing.priority));
+  KELM_TRACE_EVENT_END0(SequenceManagerCategory(), executing.task_queue_name);
+  KELM_TRACE_EVENT_END0(SequenceManagerCategory(),
+                        RunTaskTraceNameForPriority(executing.priority));
   NotifyDidProcessTask(&executing, &lazy_now);
   // What is left of the task dies after the stack and the queues are
   // settled.
@@ -519,7 +566,8 @@ bool SequenceManagerImpl::OnSystemIdle() {
 
 void SequenceManagerImpl::MaybeReclaimMemory() {
   if (!main_thread_only_.memory_reclaim_scheduled) return;
-  TRACE_EVENT0("sequence_manager", "SequenceManagerImpl::MaybeReclaimMemory");
+  KELM_TRACE_EVENT0(SequenceManagerCategory(),
+                    "SequenceManagerImpl::MaybeReclaimMemory");
   ReclaimMemory();
   main_thread_only_.next_time_to_reclaim_memory =
       NowTicks() + kReclaimMemoryInterval;
@@ -650,8 +698,8 @@ bool SequenceManagerImpl::ShouldRecordCPUTimeForTask() {
 
 void SequenceManagerImpl::NotifyWillProcessTask(ExecutingTask* executing_task,
                                                 LazyNow* lazy_now) {
-  TRACE_EVENT0("disabled-by-default-sequence_manager",
-               "SequenceManagerImpl::NotifyWillProcessTaskObservers");
+  KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
+                    "SequenceManagerImpl::NotifyWillProcessTaskObservers");
   TaskQueueImpl* const queue = executing_task->task_queue;
   const Task& task = executing_task->pending_task;
   RecordCrashKeys(task);
@@ -667,41 +715,41 @@ void SequenceManagerImpl::NotifyWillProcessTask(ExecutingTask* executing_task,
   const bool was_blocked_or_low_priority =
       queue->WasBlockedOrLowPriority(task.enqueue_order());
   {
-    TRACE_EVENT0("disabled-by-default-sequence_manager",
-                 "SequenceManager.WillProcessTaskObservers");
+    KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
+                      "SequenceManager.WillProcessTaskObservers");
     for (TaskObserver& observer : main_thread_only_.task_observers)
       observer.WillProcessTask(task, was_blocked_or_low_priority);
   }
   {
-    TRACE_EVENT0("disabled-by-default-sequence_manager",
-                 "SequenceManager.QueueNotifyWillProcessTask");
+    KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
+                      "SequenceManager.QueueNotifyWillProcessTask");
     queue->NotifyWillProcessTask(task, was_blocked_or_low_priority);
   }
   if (!timed) return;
   if (main_thread_only_.nesting_depth == 0) {
-    TRACE_EVENT0("disabled-by-default-sequence_manager",
-                 "SequenceManager.WillProcessTaskTimeObservers");
+    KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
+                      "SequenceManager.WillProcessTaskTimeObservers");
     for (TaskTimeObserver& observer : main_thread_only_.task_time_observers)
       observer.WillProcessTask(executing_task->task_timing.start_time());
   }
   {
-    TRACE_EVENT0("disabled-by-default-sequence_manager",
-                 "SequenceManager.QueueOnTaskStarted");
+    KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
+                      "SequenceManager.QueueOnTaskStarted");
     queue->OnTaskStarted(task, executing_task->task_timing);
   }
 }
 
 void SequenceManagerImpl::NotifyDidProcessTask(ExecutingTask* executing_task,
                                                LazyNow* lazy_now) {
-  TRACE_EVENT0("disabled-by-default-sequence_manager",
-               "SequenceManagerImpl::NotifyDidProcessTaskObservers");
+  KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
+                    "SequenceManagerImpl::NotifyDidProcessTaskObservers");
   TaskQueueImpl* const queue = executing_task->task_queue;
   if (!queue->should_notify_observers()) return;
   const Task& task = executing_task->pending_task;
   TaskQueue::TaskTiming& timing = executing_task->task_timing;
   {
-    TRACE_EVENT0("disabled-by-default-sequence_manager",
-                 "SequenceManager.QueueOnTaskCompleted");
+    KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
+                      "SequenceManager.QueueOnTaskCompleted");
     if (timing.has_wall_time()) queue->OnTaskCompleted(task, &timing, lazy_now);
   }
   const bool started =
@@ -712,31 +760,27 @@ void SequenceManagerImpl::NotifyDidProcessTask(ExecutingTask* executing_task,
   if (record_end && started) timing.RecordTaskEnd(lazy_now);
   if (started && timing.has_wall_time() &&
       main_thread_only_.nesting_depth == 0) {
-    TRACE_EVENT0("disabled-by-default-sequence_manager",
-                 "SequenceManager.DidProcessTaskTimeObservers");
+    KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
+                      "SequenceManager.DidProcessTaskTimeObservers");
     for (TaskTimeObserver& observer : main_thread_only_.task_time_observers)
       observer.DidProcessTask(timing.start_time(), timing.end_time());
   }
   {
-    TRACE_EVENT0("disabled-by-default-sequence_manager",
-                 "SequenceManager.DidProcessTaskObservers");
+    KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
+                      "SequenceManager.DidProcessTaskObservers");
     for (TaskObserver& observer : main_thread_only_.task_observers)
       observer.DidProcessTask(task);
   }
   {
-    TRACE_EVENT0("disabled-by-default-sequence_manager",
-                 "SequenceManager.QueueNotifyDidProcessTask");
+    KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
+                      "SequenceManager.QueueNotifyDidProcessTask");
     queue->NotifyDidProcessTask(task);
   }
   if (record_end && timing.has_wall_time() &&
       main_thread_only_.nesting_depth == 0 &&
       timing.wall_duration() > kLongTaskTraceEventThreshold) {
-    bool long_tasks_enabled = false;
-    TRACE_EVENT_CATEGORY_GROUP_ENABLED("skellat", &long_tasks_enabled);
-    if (long_tasks_enabled) {
-      TRACE_EVENT_INSTANT1("skellat", "LongTask", TRACE_EVENT_SCOPE_THREAD,
-                           "duration", timing.wall_duration().InSecondsF());
-    }
+    KELM_TRACE_EVENT_INSTANT1(LongTaskCategory(), "LongTask", "duration",
+                              timing.wall_duration().InSecondsF());
   }
 }
 

@@ -9,12 +9,31 @@
 #include "agent/base/task/sequence_manager/work_queue.h"
 #include "agent/base/task/task_posting_deferral_scope.h"
 #include "agent/base/threading/thread_restrictions.h"
-#include "agent/base/trace_event/inert_trace_macros.h"
+#include "agent/base/trace_event/category_registry.h"
+#include "agent/base/trace_event/interned_source_location.h"
+#include "agent/base/trace_event/trace_macros.h"
+#include "agent/base/trace_event/typed_event.h"
 #include "logging/check.h"
 
 namespace kelmbase {
 namespace sequence_manager {
 namespace internal {
+
+namespace {
+
+trace_event::TraceCategory* Category(
+    trace_event::CategoryRegistry::BuiltinIndex index) {
+  return trace_event::CategoryRegistry::Builtin(index);
+}
+
+// The typed event's message and its fields.
+constexpr uint32_t kTaskPostedToDisabledQueueField = 1005;
+constexpr uint32_t kQueueNameField = 1;
+constexpr uint32_t kTimeSinceDisabledMsField = 2;
+constexpr uint32_t kIpcHashField = 3;
+constexpr uint32_t kSourceLocationIidField = 4;
+
+}  // namespace
 
 TaskQueueImpl::GuardedTaskPoster::GuardedTaskPoster(TaskQueueImpl* outer)
     : outer_(outer) {}
@@ -313,7 +332,8 @@ void TaskQueueImpl::UpdateDelayedWakeUp(LazyNow* lazy_now) {
 }
 
 void TaskQueueImpl::UnregisterTaskQueue() {
-  TRACE_EVENT0("base", "TaskQueueImpl::UnregisterTaskQueue");
+  KELM_TRACE_EVENT0(Category(trace_event::CategoryRegistry::kBase),
+                    "TaskQueueImpl::UnregisterTaskQueue");
   {
     ScopedAllowBaseSyncPrimitivesOutsideBlockingScope allow(FROM_HERE);
     task_poster_->ShutdownAndWaitForZeroOperations();
@@ -588,31 +608,57 @@ WeakPtr<SequenceManagerImpl> TaskQueueImpl::GetSequenceManagerWeakPtr() const {
 
 void TaskQueueImpl::ReportPostedTaskWhenDisabledLocked(const Task& task) const {
   if (!task.ipc_hash) return;
-  bool lifecycles_enabled = false;
-  TRACE_EVENT_CATEGORY_GROUP_ENABLED("disabled-by-default-lifecycles",
-                                     &lifecycles_enabled);
-  if (!lifecycles_enabled) return;
+  trace_event::TraceCategory* const category =
+      Category(trace_event::CategoryRegistry::kDisabledByDefaultLifecycles);
+  if (!KELM_TRACE_CATEGORY_ENABLED(category)) return;
   const AnyThread::TracingOnly& tracing = any_thread_.tracing_only;
   if (tracing.is_enabled || !tracing.disabled_time ||
       tracing.should_report_posted_tasks_when_disabled) {
     return;
   }
-  // The typed "task_posted_to_disabled_queue" event is written here once
-  // typed trace events exist; no queue of this program is ever disabled.
+  // Posts to an unregistered queue are refused before they get here.
+  if (!any_thread_.time_domain) return;
+  trace_event::TypedEventHandle event = trace_event::BeginTypedEvent(
+      trace_event::kPhaseInstant, category, "task_posted_to_disabled_queue",
+      MonotonicTime(), /*explicit_track=*/false);
+  if (!event) return;
+  const Duration since_disabled =
+      any_thread_.time_domain->Now() - *tracing.disabled_time;
+  perfetto::EventContext context = event.context();
+  const Location& posted_from = task.posted_from;
+  const size_t location_iid = trace_event::InternedSourceLocation::Get(
+      &context, {posted_from.function_name(), posted_from.file_name(),
+                 posted_from.line_number()});
+  protozero::Message* report =
+      event.event()->BeginNestedMessage(kTaskPostedToDisabledQueueField);
+  report->AppendString(kQueueNameField, name_);
+  report->AppendVarInt(kTimeSinceDisabledMsField,
+                       static_cast<uint64_t>(since_disabled.InMilliseconds()));
+  report->AppendVarInt(kIpcHashField, task.ipc_hash);
+  report->AppendVarInt(kSourceLocationIidField, location_iid);
+}
+
+void TaskQueueImpl::SetTracingViewDisabledSinceForTesting(
+    MonotonicTime disabled_time) {
+  ScopedLock lock(any_thread_lock_);
+  any_thread_.tracing_only.is_enabled = false;
+  any_thread_.tracing_only.disabled_time = disabled_time;
 }
 
 void TaskQueueImpl::TraceQueueSize() const {
-  bool enabled = false;
-  TRACE_EVENT_CATEGORY_GROUP_ENABLED("disabled-by-default-sequence_manager",
-                                     &enabled);
-  if (!enabled || !associated_thread_->IsBoundToCurrentThread()) return;
+  trace_event::TraceCategory* const category = Category(
+      trace_event::CategoryRegistry::kDisabledByDefaultSequenceManager);
+  if (!KELM_TRACE_CATEGORY_ENABLED(category) ||
+      !associated_thread_->IsBoundToCurrentThread()) {
+    return;
+  }
   size_t total = main_thread_only_.delayed_incoming_queue.size() +
                  delayed_work_queue()->Size() + immediate_work_queue()->Size();
   {
     ScopedLock lock(any_thread_lock_);
     total += any_thread_.immediate_incoming_queue.size();
   }
-  TRACE_COUNTER1("disabled-by-default-sequence_manager", name_, total);
+  KELM_TRACE_COUNTER1(category, name_, static_cast<int64_t>(total));
 }
 
 Value TaskQueueImpl::AsValue(MonotonicTime now, bool force_verbose) const {
@@ -663,9 +709,9 @@ Value TaskQueueImpl::AsValue(MonotonicTime now, bool force_verbose) const {
     state.SetDoubleKey("delayed_fence_seconds_from_now",
                        (*main_thread_only_.delayed_fence - now).InSecondsF());
   }
-  bool verbose = false;
-  TRACE_EVENT_CATEGORY_GROUP_ENABLED(
-      "disabled-by-default-sequence_manager.verbose_snapshots", &verbose);
+  const bool verbose = KELM_TRACE_CATEGORY_ENABLED(Category(
+      trace_event::CategoryRegistry::
+          kDisabledByDefaultSequenceManagerVerboseSnapshots));
   if (verbose || force_verbose) {
     Value immediate_incoming(Value::Type::LIST);
     any_thread_.immediate_incoming_queue.ForEach([&](const Task& task) {

@@ -195,6 +195,11 @@ class TaskQueueImpl {
   // thread).
   void TraceQueueSize() const;
 
+  // Tests only: the tracing view then sees the queue as disabled since
+  // `disabled_time`, which no operation of the program ever does. Any
+  // thread.
+  void SetTracingViewDisabledSinceForTesting(MonotonicTime disabled_time);
+
   // This queue's index in its time domain's wake-up heap, -1 when absent.
   int wake_up_heap_handle() const {
     return main_thread_only_.wake_up_heap_handle;

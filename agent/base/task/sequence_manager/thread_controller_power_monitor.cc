@@ -3,7 +3,8 @@
 #include <atomic>
 
 #include "agent/base/power_monitor/power_monitor.h"
-#include "agent/base/trace_event/inert_trace_macros.h"
+#include "agent/base/trace_event/category_registry.h"
+#include "agent/base/trace_event/trace_macros.h"
 
 namespace kelmbase {
 namespace sequence_manager {
@@ -36,15 +37,23 @@ void ThreadControllerPowerMonitor::SetEnabled(bool enabled) {
 
 void ThreadControllerPowerMonitor::OnSuspend() {
   if (!g_enabled.load(std::memory_order_relaxed)) return;
-  TRACE_EVENT_NESTABLE_ASYNC_BEGIN1("base", "ThreadController::Suspended",
-                                    this, "suspended", true);
+  KELM_TRACE_EVENT_ASYNC_BEGIN1(
+      trace_event::CategoryRegistry::Builtin(
+          trace_event::CategoryRegistry::kBase),
+      "ThreadController::Suspended",
+      static_cast<uint64_t>(reinterpret_cast<uintptr_t>(this)), "suspended",
+      true);
   is_power_suspended_ = true;
 }
 
 void ThreadControllerPowerMonitor::OnResume() {
   if (!g_enabled.load(std::memory_order_relaxed)) return;
   if (!is_power_suspended_) return;
-  TRACE_EVENT_NESTABLE_ASYNC_END0("base", "ThreadController::Suspended", this);
+  KELM_TRACE_EVENT_ASYNC_END0(
+      trace_event::CategoryRegistry::Builtin(
+          trace_event::CategoryRegistry::kBase),
+      "ThreadController::Suspended",
+      static_cast<uint64_t>(reinterpret_cast<uintptr_t>(this)));
   is_power_suspended_ = false;
 }
 

@@ -4,12 +4,91 @@
 
 #include "agent/base/task/sequence_manager/sequenced_task_source.h"
 #include "agent/base/task/sequence_manager/task.h"
-#include "agent/base/trace_event/inert_trace_macros.h"
+#include "agent/base/trace_event/category_registry.h"
+#include "agent/base/trace_event/heap_context_tracker.h"
+#include "agent/base/trace_event/interned_source_location.h"
+#include "agent/base/trace_event/trace_macros.h"
+#include "agent/base/trace_event/typed_event.h"
 #include "logging/check.h"
 
 namespace kelmbase {
 namespace sequence_manager {
 namespace internal {
+
+namespace {
+
+trace_event::TraceCategory* Category(
+    trace_event::CategoryRegistry::BuiltinIndex index) {
+  return trace_event::CategoryRegistry::Builtin(index);
+}
+
+constexpr char kRunTaskSlice[] = "ThreadControllerImpl::RunTask";
+// The slice's nested message: the interned posting location.
+constexpr uint32_t kTaskExecutionField = 5;
+constexpr uint32_t kPostedFromIidField = 1;
+
+// Opens the typed slice around a task; true when its category was on, so
+// that the caller closes it.
+bool BeginRunTaskSlice(const Task& task) {
+  trace_event::TraceCategory* const category =
+      Category(trace_event::CategoryRegistry::kToplevel);
+  if (!KELM_TRACE_CATEGORY_ENABLED(category)) return false;
+  trace_event::TypedEventHandle slice = trace_event::BeginTypedEvent(
+      trace_event::kPhaseBegin, category, kRunTaskSlice, MonotonicTime(),
+      /*explicit_track=*/false);
+  if (slice) {
+    perfetto::EventContext context = slice.context();
+    const Location& posted_from = task.posted_from;
+    const size_t iid = trace_event::InternedSourceLocation::Get(
+        &context, {posted_from.function_name(), posted_from.file_name(),
+                   posted_from.line_number()});
+    slice.event()
+        ->BeginNestedMessage(kTaskExecutionField)
+        ->AppendVarInt(kPostedFromIidField, iid);
+  }
+  return true;
+}
+
+void EndRunTaskSlice() {
+  trace_event::TraceCategory* const category =
+      Category(trace_event::CategoryRegistry::kToplevel);
+  if (!KELM_TRACE_CATEGORY_ENABLED(category)) return;
+  trace_event::BeginTypedEvent(trace_event::kPhaseEnd, category,
+                               kRunTaskSlice, MonotonicTime(),
+                               /*explicit_track=*/false);
+}
+
+// While it lives, the task's origin is the thread's heap-profiling
+// context, when that context is captured at all.
+class ScopedHeapTaskContext {
+ public:
+  explicit ScopedHeapTaskContext(const Task& task) {
+    const trace_event::HeapContextCaptureMode mode =
+        trace_event::GetHeapContextCaptureMode();
+    if (mode == trace_event::HeapContextCaptureMode::kDisabled) [[likely]]
+      return;
+    tracker_ = trace_event::HeapContextTracker::ForCurrentThread();
+    if (!tracker_) return;
+    tracker_->PushTaskContext(task.posted_from.file_name());
+    with_program_counter_ =
+        mode == trace_event::HeapContextCaptureMode::kNativeStack;
+    if (with_program_counter_)
+      tracker_->PushProgramCounterFrame(task.posted_from.program_counter());
+  }
+  ScopedHeapTaskContext(const ScopedHeapTaskContext&) = delete;
+  ScopedHeapTaskContext& operator=(const ScopedHeapTaskContext&) = delete;
+  ~ScopedHeapTaskContext() {
+    if (!tracker_) return;
+    if (with_program_counter_) tracker_->PopProgramCounterFrame();
+    tracker_->PopTaskContext();
+  }
+
+ private:
+  trace_event::HeapContextTracker* tracker_ = nullptr;
+  bool with_program_counter_ = false;
+};
+
+}  // namespace
 
 // static
 std::unique_ptr<ThreadControllerWithMessagePumpImpl>
@@ -247,10 +326,12 @@ SelectTaskOption ThreadControllerWithMessagePumpImpl::GetSelectTaskOption()
 
 Duration ThreadControllerWithMessagePumpImpl::DoWorkImpl(
     LazyNow* continuation_lazy_now) {
-  TRACE_EVENT0("disabled-by-default-sequence_manager",
-               "ThreadControllerImpl::DoWork");
+  KELM_TRACE_EVENT0(
+      Category(trace_event::CategoryRegistry::kDisabledByDefaultSequenceManager),
+      "ThreadControllerImpl::DoWork");
   if (!task_execution_allowed_) {
-    TRACE_EVENT0("base", "ThreadController: application tasks disallowed");
+    KELM_TRACE_EVENT0(Category(trace_event::CategoryRegistry::kBase),
+                      "ThreadController: application tasks disallowed");
     if (quit_runloop_after_.is_max()) return Duration::Max();
     return quit_runloop_after_ - continuation_lazy_now->Now();
   }
@@ -266,11 +347,19 @@ Duration ThreadControllerWithMessagePumpImpl::DoWorkImpl(
     const bool saved_task_execution_allowed = task_execution_allowed_;
     task_execution_allowed_ = false;
     {
-      TRACE_EVENT0("disabled-by-default-devtools.timeline", "RunTask");
-      TRACE_EVENT0("toplevel", "ThreadControllerImpl::RunTask");
-      task_annotator_.RunTask("SequenceManager RunTask", *task);
+      // Spans the run and the manager's bookkeeping after it.
+      KELM_TRACE_EVENT0(
+          Category(trace_event::CategoryRegistry::
+                       kDisabledByDefaultDevtoolsTimeline),
+          "RunTask");
+      const bool slice_begun = BeginRunTaskSlice(*task);
+      {
+        ScopedHeapTaskContext heap_context(*task);
+        task_annotator_.RunTask("SequenceManager RunTask", *task);
+      }
+      if (slice_begun) EndRunTaskSlice();
+      task_source_->DidRunTask();
     }
-    task_source_->DidRunTask();
     task_execution_allowed_ = saved_task_execution_allowed;
     EndWorkItem();
 
@@ -283,7 +372,8 @@ Duration ThreadControllerWithMessagePumpImpl::DoWorkImpl(
 }
 
 bool ThreadControllerWithMessagePumpImpl::DoIdleWork() {
-  TRACE_EVENT0("sequence_manager", "SequenceManager::DoIdleWork");
+  KELM_TRACE_EVENT0(Category(trace_event::CategoryRegistry::kSequenceManager),
+                    "SequenceManager::DoIdleWork");
   BeginWorkItem();
   if (task_source_->OnSystemIdle()) {
     pump_->ScheduleWork();

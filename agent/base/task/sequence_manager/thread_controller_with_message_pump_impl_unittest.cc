@@ -15,6 +15,10 @@
 #include "agent/base/task/sequence_manager/work_request_coalescer.h"
 #include "agent/base/task/thread_task_runner_handle.h"
 #include "agent/base/test/recording_message_pump.h"
+#include "agent/base/trace_event/heap_context_tracker.h"
+#include "agent/base/trace_event/perfetto_standin/protozero/proto_field_reader.h"
+#include "agent/base/trace_event/test/typed_event_recorder.h"
+#include "agent/base/trace_event/trace_log.h"
 #include "gtest/gtest.h"
 
 namespace kelmbase {
@@ -237,6 +241,73 @@ TEST_P(ControllerTest, QuitWhenIdleRunsEveryReadyTaskFirst) {
                      &run_loop, &ran));
   run_loop.Run();
   EXPECT_EQ(ran, 6);
+}
+
+// With recording on, a task runs inside a "RunTask" span and a typed slice
+// that names where it was posted, and that place is the thread's heap
+// context while it runs.
+TEST_P(ControllerTest, TaskRunIsTracedWithItsOrigin) {
+  using trace_event::TraceLog;
+  trace_event::test::TypedEventRecorder recorder;
+  trace_event::TraceRecordingConfig config;
+  config.category_filter.disabled_categories() = {
+      "disabled-by-default-devtools.timeline"};
+  TraceLog::GetInstance()->SetEnabled(config, TraceLog::kRecordingMode);
+  trace_event::SetHeapContextCaptureMode(
+      trace_event::HeapContextCaptureMode::kPseudoStack);
+  Bind();
+  std::string heap_context;
+  queue_->task_runner()->PostTask(
+      Location("Origin", "origin.cc", 4, nullptr),
+      BindOneShot(
+          [](std::string* context) {
+            *context = trace_event::HeapContextTracker::ForCurrentThread()
+                           ->task_contexts()
+                           .back();
+          },
+          &heap_context));
+  RunUntilIdle();
+  trace_event::SetHeapContextCaptureMode(
+      trace_event::HeapContextCaptureMode::kDisabled);
+  EXPECT_EQ(heap_context, "origin.cc");
+  EXPECT_EQ(trace_event::HeapContextTracker::ForCurrentThread()
+                ->task_contexts()
+                .back(),
+            std::string(trace_event::HeapContextTracker::kUntrackedTask))
+      << "popped after the run";
+
+  const auto typed = recorder.events();
+  ASSERT_EQ(typed.size(), 2u);
+  EXPECT_EQ(typed[0].name, "ThreadControllerImpl::RunTask");
+  EXPECT_EQ(typed[0].category, "toplevel");
+  EXPECT_EQ(typed[0].phase, 'B');
+  EXPECT_EQ(typed[1].phase, 'E');
+  const protozero::ProtoFieldReader event(typed[0].event);
+  ASSERT_NE(event.Find(5), nullptr);
+  const protozero::ProtoFieldReader execution(event.Find(5)->bytes);
+  ASSERT_NE(execution.Find(1), nullptr);
+  EXPECT_EQ(execution.Find(1)->varint, 1u);
+  const protozero::ProtoFieldReader interned(typed[0].interned_data);
+  ASSERT_NE(interned.Find(4), nullptr);
+  const protozero::ProtoFieldReader entry(interned.Find(4)->bytes);
+  EXPECT_EQ(entry.Find(1)->varint, 1u);
+  EXPECT_EQ(entry.Find(2)->bytes, "origin.cc");
+  EXPECT_EQ(entry.Find(3)->bytes, "Origin");
+
+  TraceLog::GetInstance()->SetDisabled(TraceLog::kRecordingMode);
+  std::vector<std::string> seen;
+  int64_t run_task_duration = -1;
+  TraceLog::GetInstance()->Flush([&](const trace_event::TraceEvent& event) {
+    const std::string name = event.name();
+    if (name == "RunTask") run_task_duration = event.duration().InMicroseconds();
+    if (name == "RunTask" || name == "ThreadController active")
+      seen.push_back(std::string(1, event.phase()) + " " + name);
+  });
+  // Active from the first selection until the loop goes idle.
+  EXPECT_EQ(seen, (std::vector<std::string>{"B ThreadController active",
+                                            "X RunTask",
+                                            "E ThreadController active"}));
+  EXPECT_GE(run_task_duration, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pumps, ControllerTest,

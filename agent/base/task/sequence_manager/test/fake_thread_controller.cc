@@ -19,6 +19,10 @@ void FakeThreadController::SetWorkBatchSize(int32_t work_batch_size) {}
 void FakeThreadController::WillQueueTask(PendingTask& pending_task,
                                          const char* task_queue_name) {
   will_queue_task_count_.fetch_add(1, std::memory_order_relaxed);
+  // As a real controller does: the task takes the poster's IPC context and
+  // posting chain.
+  TaskAnnotator().MarkQueued("SequenceManager PostTask", pending_task,
+                             task_queue_name);
 }
 
 void FakeThreadController::ScheduleWork() {
