@@ -13,7 +13,7 @@
 #include "agent/components/kelm_certificate/kelm_cert_validator.h"
 #include "agent/net/cert/pem.h"
 #include "benchmark/benchmark.h"
-#include "benchmarks/device_cert_peer/device_cert_peer.h"
+#include "benchmarks/openssl_peer/openssl_peer.h"
 #include "benchmarks/ratio.h"
 #include "logging/check.h"
 
@@ -31,7 +31,7 @@ struct Fixture {
       : device(ReadText(KELM_VALIDATOR_TESTDATA_DIR, "device.pem")),
         intermediate(ReadText(KELM_DEV_PKI_DIR, "model_intermediate_ca.pem")),
         root(ReadText(KELM_DEV_PKI_DIR, "root_ca_1.pem")) {
-    device_cert_peer::Load(KELM_OPENSSL_CRYPTO_LIBRARY);
+    openssl_peer::Load(KELM_OPENSSL_CRYPTO_LIBRARY);
     kelmbase::Time::Breakdown breakdown = {};
     breakdown.year = 2028;
     breakdown.month = 1;
@@ -79,7 +79,7 @@ BENCHMARK(BM_VerifyDeviceCertificateFromPem);
 void BM_OpenSslVerifyDeviceChainFromPem(benchmark::State& state) {
   const Fixture& f = GetFixture();
   for (auto _ : state) {
-    const bool ok = device_cert_peer::VerifyPemChain(
+    const bool ok = openssl_peer::VerifyPemChain(
         f.device, f.intermediate, f.root, Fixture::kTimeT);
     CHECK(ok);
     benchmark::DoNotOptimize(ok);

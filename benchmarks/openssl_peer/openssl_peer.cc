@@ -6,10 +6,13 @@
 #include "benchmarks/openssl_peer/openssl_peer.h"
 
 #include <dlfcn.h>
+#include <openssl/bio.h>
 #include <openssl/opensslv.h>
+#include <openssl/pem.h>
 #include <openssl/safestack.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +27,9 @@ namespace {
 
 struct Functions {
   decltype(&::d2i_X509) d2i_X509;
+  decltype(&::BIO_new_mem_buf) BIO_new_mem_buf;
+  decltype(&::BIO_free) BIO_free;
+  decltype(&::PEM_read_bio_X509) PEM_read_bio_X509;
   decltype(&::X509_free) X509_free;
   decltype(&::X509_STORE_new) X509_STORE_new;
   decltype(&::X509_STORE_free) X509_STORE_free;
@@ -32,6 +38,7 @@ struct Functions {
   decltype(&::X509_STORE_CTX_free) X509_STORE_CTX_free;
   decltype(&::X509_STORE_CTX_init) X509_STORE_CTX_init;
   decltype(&::X509_STORE_CTX_set_time) X509_STORE_CTX_set_time;
+  decltype(&::X509_STORE_CTX_set_purpose) X509_STORE_CTX_set_purpose;
   decltype(&::X509_verify_cert) X509_verify_cert;
   decltype(&::OPENSSL_sk_new_null) OPENSSL_sk_new_null;
   decltype(&::OPENSSL_sk_push) OPENSSL_sk_push;
@@ -58,6 +65,52 @@ X509* Parse(const std::string& der) {
   return g_functions.d2i_X509(nullptr, &p, static_cast<long>(der.size()));
 }
 
+// The first certificate of `pem`, as `openssl verify` reads a file.
+X509* ParsePem(const std::string& pem) {
+  const Functions& f = g_functions;
+  BIO* bio = f.BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  if (!bio)
+    return nullptr;
+  X509* cert = f.PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+  f.BIO_free(bio);
+  return cert;
+}
+
+// Runs X509_verify_cert for `leaf` with `root` in a new store and
+// `intermediate` as untrusted, for `purpose` unless it is 0, and frees the
+// three certificates (any of which may be null: the chain then fails).
+bool VerifyAndFree(X509* leaf, X509* intermediate, X509* root, int purpose,
+                   time_t at) {
+  const Functions& f = g_functions;
+  X509_STORE* store = f.X509_STORE_new();
+  OPENSSL_STACK* untrusted = f.OPENSSL_sk_new_null();
+  X509_STORE_CTX* ctx = f.X509_STORE_CTX_new();
+  bool ok = false;
+  if (leaf && intermediate && root && store && untrusted && ctx &&
+      f.X509_STORE_add_cert(store, root) == 1 &&
+      f.OPENSSL_sk_push(untrusted, intermediate) > 0 &&
+      f.X509_STORE_CTX_init(ctx, store, leaf,
+                            reinterpret_cast<STACK_OF(X509)*>(untrusted)) ==
+          1 &&
+      (purpose == 0 || f.X509_STORE_CTX_set_purpose(ctx, purpose) == 1)) {
+    f.X509_STORE_CTX_set_time(ctx, 0, at);
+    ok = f.X509_verify_cert(ctx) == 1;
+  }
+  if (ctx)
+    f.X509_STORE_CTX_free(ctx);
+  if (untrusted)
+    f.OPENSSL_sk_free(untrusted);
+  if (store)
+    f.X509_STORE_free(store);
+  if (root)
+    f.X509_free(root);
+  if (intermediate)
+    f.X509_free(intermediate);
+  if (leaf)
+    f.X509_free(leaf);
+  return ok;
+}
+
 }  // namespace
 
 void Load(const char* library_path) {
@@ -69,6 +122,9 @@ void Load(const char* library_path) {
     Die(library_path);
   Functions& f = g_functions;
   LoadFunction(library, "d2i_X509", &f.d2i_X509);
+  LoadFunction(library, "BIO_new_mem_buf", &f.BIO_new_mem_buf);
+  LoadFunction(library, "BIO_free", &f.BIO_free);
+  LoadFunction(library, "PEM_read_bio_X509", &f.PEM_read_bio_X509);
   LoadFunction(library, "X509_free", &f.X509_free);
   LoadFunction(library, "X509_STORE_new", &f.X509_STORE_new);
   LoadFunction(library, "X509_STORE_free", &f.X509_STORE_free);
@@ -77,6 +133,8 @@ void Load(const char* library_path) {
   LoadFunction(library, "X509_STORE_CTX_free", &f.X509_STORE_CTX_free);
   LoadFunction(library, "X509_STORE_CTX_init", &f.X509_STORE_CTX_init);
   LoadFunction(library, "X509_STORE_CTX_set_time", &f.X509_STORE_CTX_set_time);
+  LoadFunction(library, "X509_STORE_CTX_set_purpose",
+               &f.X509_STORE_CTX_set_purpose);
   LoadFunction(library, "X509_verify_cert", &f.X509_verify_cert);
   LoadFunction(library, "OPENSSL_sk_new_null", &f.OPENSSL_sk_new_null);
   LoadFunction(library, "OPENSSL_sk_push", &f.OPENSSL_sk_push);
@@ -95,36 +153,16 @@ bool VerifyChain(const std::string& leaf_der,
                  const std::string& intermediate_der,
                  const std::string& root_der,
                  time_t at) {
-  const Functions& f = g_functions;
-  X509* leaf = Parse(leaf_der);
-  X509* intermediate = Parse(intermediate_der);
-  X509* root = Parse(root_der);
-  X509_STORE* store = f.X509_STORE_new();
-  OPENSSL_STACK* untrusted = f.OPENSSL_sk_new_null();
-  X509_STORE_CTX* ctx = f.X509_STORE_CTX_new();
-  bool ok = false;
-  if (leaf && intermediate && root && store && untrusted && ctx &&
-      f.X509_STORE_add_cert(store, root) == 1 &&
-      f.OPENSSL_sk_push(untrusted, intermediate) > 0 &&
-      f.X509_STORE_CTX_init(ctx, store, leaf,
-                            reinterpret_cast<STACK_OF(X509)*>(untrusted)) ==
-          1) {
-    f.X509_STORE_CTX_set_time(ctx, 0, at);
-    ok = f.X509_verify_cert(ctx) == 1;
-  }
-  if (ctx)
-    f.X509_STORE_CTX_free(ctx);
-  if (untrusted)
-    f.OPENSSL_sk_free(untrusted);
-  if (store)
-    f.X509_STORE_free(store);
-  if (root)
-    f.X509_free(root);
-  if (intermediate)
-    f.X509_free(intermediate);
-  if (leaf)
-    f.X509_free(leaf);
-  return ok;
+  return VerifyAndFree(Parse(leaf_der), Parse(intermediate_der),
+                       Parse(root_der), 0, at);
+}
+
+bool VerifyPemChain(const std::string& device_pem,
+                    const std::string& intermediate_pem,
+                    const std::string& root_pem,
+                    time_t at) {
+  return VerifyAndFree(ParsePem(device_pem), ParsePem(intermediate_pem),
+                       ParsePem(root_pem), X509_PURPOSE_SSL_CLIENT, at);
 }
 
 }  // namespace openssl_peer

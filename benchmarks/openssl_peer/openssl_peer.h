@@ -29,6 +29,13 @@ bool VerifyChain(const std::string& leaf_der,
                  const std::string& root_der,
                  time_t at);
 
+// The same for PEM texts, as `openssl verify` reads a device chain, for the
+// SSL client purpose.
+bool VerifyPemChain(const std::string& device_pem,
+                    const std::string& intermediate_pem,
+                    const std::string& root_pem,
+                    time_t at);
+
 }  // namespace openssl_peer
 
 #endif  // BENCHMARKS_OPENSSL_PEER_OPENSSL_PEER_H_
