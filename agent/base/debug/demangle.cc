@@ -100,6 +100,13 @@ constexpr Abbreviation kAbbreviations[] = {
     {'i', "istream"},   {'o', "ostream"},      {'d', "iostream"},
 };
 
+// The qualifiers of a member function: cv as bits (restrict 1, volatile 2,
+// const 4) and the ref-qualifier's character, R or O, or NUL for none.
+struct MemberQualifiers {
+  int cv = 0;
+  char ref = '\0';
+};
+
 // Everything a failed alternative has to put back.
 struct ParseState {
   const char* in;
@@ -202,6 +209,7 @@ class Demangler {
   bool ParseFunctionType();
   bool ParseWrittenFunctionType(const char* declarator, const char* class_type);
   bool FunctionTypeAhead() const;
+  void AppendFunctionQualifiers(int qualifiers, char ref);
   bool WriteTypeAt(const char* mangled_type);
   bool ParseExceptionSpec();
   bool ParseBareFunctionType();
@@ -233,6 +241,10 @@ class Demangler {
   ParseState state_;
   bool overflowed_ = false;
   bool too_complex_ = false;
+  // The qualifiers of the last name that ParseName accepted, for the local
+  // name that encloses it. Set on success only, so backtracking need not
+  // restore it.
+  MemberQualifiers name_qualifiers_;
   int depth_ = 0;
   int steps_ = 0;
 };
@@ -312,7 +324,14 @@ bool Demangler::ParseEncoding() {
   Step step(this);
   if (step.Stop()) return false;
   const ParseState copy = state_;
-  if (ParseName() && ParseBareFunctionType()) return true;
+  if (ParseName()) {
+    // The parameter types may hold nested names of their own.
+    const MemberQualifiers qualifiers = name_qualifiers_;
+    if (ParseBareFunctionType()) {
+      name_qualifiers_ = qualifiers;
+      return true;
+    }
+  }
   state_ = copy;
   if (ParseName() || ParseSpecialName()) return true;
   state_ = copy;
@@ -324,11 +343,19 @@ bool Demangler::ParseEncoding() {
 bool Demangler::ParseName() {
   Step step(this);
   if (step.Stop()) return false;
+  // A nested name records its own qualifiers; a local name those of its
+  // entity.
   if (ParseNestedName() || ParseLocalName()) return true;
   const ParseState copy = state_;
-  if (ParseUnscopedTemplateName() && ParseTemplateArgs()) return true;
+  if (ParseUnscopedTemplateName() && ParseTemplateArgs()) {
+    name_qualifiers_ = MemberQualifiers();
+    return true;
+  }
   state_ = copy;
-  if (ParseUnscopedName()) return true;
+  if (ParseUnscopedName()) {
+    name_qualifiers_ = MemberQualifiers();
+    return true;
+  }
   state_ = copy;
   return false;
 }
@@ -358,12 +385,16 @@ bool Demangler::ParseNestedName() {
   if (step.Stop()) return false;
   const ParseState copy = state_;
   if (ParseChar('N')) {
-    // The qualifiers of a member function are not written.
-    const bool old_append = SetAppend(false);
-    ParseCVQualifiers(nullptr);
-    ParseRefQualifier();
-    SetAppend(old_append);
-    if (ParsePrefixComponents() && ParseChar('E')) return true;
+    // The qualifiers of a member function are not written here; a local
+    // name writes them after its enclosing function.
+    MemberQualifiers qualifiers;
+    ParseCVQualifiers(&qualifiers.cv);
+    qualifiers.ref = *state_.in;
+    if (!ParseRefQualifier()) qualifiers.ref = '\0';
+    if (ParsePrefixComponents() && ParseChar('E')) {
+      name_qualifiers_ = qualifiers;
+      return true;
+    }
   }
   state_ = copy;
   return false;
@@ -930,14 +961,25 @@ bool Demangler::ParseWrittenFunctionType(const char* declarator,
   }
   SetAppend(old_append);
   Append("()");
+  const char ref = *state_.in;
   ParseRefQualifier();
   if (!ParseChar('E')) {
     state_ = copy;
     return false;
   }
+  AppendFunctionQualifiers(qualifiers, ref);
+  return true;
+}
+
+// Writes the qualifiers of a function type or member function, in the
+// order C++ spells them: " const volatile restrict", then " &" or " &&".
+// `ref` is the character of the ref-qualifier (R or O), any other for none.
+void Demangler::AppendFunctionQualifiers(int qualifiers, char ref) {
   if (qualifiers & 4) Append(" const");
   if (qualifiers & 2) Append(" volatile");
-  return true;
+  if (qualifiers & 1) Append(" restrict");
+  if (ref == 'R') Append(" &");
+  if (ref == 'O') Append(" &&");
 }
 
 // <exception-spec> ::= Do | DO <expression> E | Dw <type>+ E
@@ -1410,16 +1452,26 @@ bool Demangler::ParseUnresolvedName() {
     if (levels > 0 && ParseChar('E') && ParseBaseUnresolvedName()) return true;
   }
   state_ = copy;
+  // The older form that GCC still emits for a member of a named class
+  // template: sr <type> <base-unresolved-name>, as in
+  // srSt8is_constIT_E5value for std::is_const<T>::value.
+  if (ParseTwoChars("sr")) {
+    if (ParseType() && ParseBaseUnresolvedName()) return true;
+  }
+  state_ = copy;
   return false;
 }
 
 // <unresolved-type> ::= <template-param> [<template-args>] | <decltype>
 //                   ::= <substitution>
+// St names the namespace std, never a type, so it is left to the older
+// form of unresolved names, where std::is_const<T> follows sr as a type.
 bool Demangler::ParseUnresolvedType() {
   if (ParseTemplateParam()) {
     ParseTemplateArgs();
     return true;
   }
+  if (state_.in[0] == 'S' && state_.in[1] == 't') return false;
   return ParseDecltype() || ParseSubstitution();
 }
 
@@ -1455,6 +1507,11 @@ bool Demangler::ParseBaseUnresolvedName() {
 //              ::= Z <function encoding> E s [<discriminator>]
 // The second form, a string literal, writes the function only. Default
 // argument scopes (Z ... Ed) are not accepted.
+//
+// A name ends with its function's parameter list, so a member function's
+// qualifiers are not written there; but the enclosing function of a local
+// entity is written with them ("Foo::get() const::cache"), since the const
+// and non-const overloads each have their own local statics.
 bool Demangler::ParseLocalName() {
   Step step(this);
   if (step.Stop()) return false;
@@ -1462,8 +1519,10 @@ bool Demangler::ParseLocalName() {
   if (ParseChar('Z') && ParseEncoding() && ParseChar('E')) {
     if (ParseChar('s')) {
       ParseDiscriminator();
+      name_qualifiers_ = MemberQualifiers();
       return true;
     }
+    AppendFunctionQualifiers(name_qualifiers_.cv, name_qualifiers_.ref);
     Append("::");
     if (ParseName()) {
       ParseDiscriminator();

@@ -22,6 +22,9 @@ namespace debug {
 //   _ZNSt6vectorIiSaIiEED2Ev       -> std::vector<>::~vector()
 //   _ZTV3Foo                       -> Foo               (special names: the entity only)
 //   _ZNK3Foo3getEv.constprop.0     -> Foo::get()        (clone suffixes dropped)
+//   _ZZNK3Foo3getEvE5cache         -> Foo::get() const::cache
+//                                     (an enclosing function keeps its qualifiers)
+//   _ZTIFbvE                       -> bool ()           (a function type)
 //   _Z3foov@GLIBC_2.2.5            -> foo()@GLIBC_2.2.5 (versions kept)
 // Back-references and template parameters in a written name print as "?",
 // the standard abbreviations as "std::allocator", "std::string" and so on,

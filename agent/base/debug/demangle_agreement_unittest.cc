@@ -225,6 +225,19 @@ bool IsOperatorWord(const std::string& word) {
   return pos == 0 || word[pos - 1] == ':';
 }
 
+// Whether `collapsed`, which ends with "()", is a function type rather than
+// a function: no operator name, and its last word is the parameter list
+// alone or a declarator group with it, "void ()" or "bool (*)()". (A
+// conversion operator to a pointer to function ends in such a word too.)
+bool IsFunctionType(const std::string& collapsed) {
+  const std::vector<std::string> words = SplitWords(collapsed);
+  for (const std::string& word : words) {
+    if (IsOperatorWord(word)) return false;
+  }
+  const std::string& last = words.back();
+  return last[0] == '(' && !StartsWith(last, 0, "(anonymous namespace)");
+}
+
 // The short form of c++filt's full text, by the short form's own rules.
 // `construct` receives the name of a construct the demangler does not
 // accept, when the text shows one.
@@ -342,24 +355,26 @@ std::string ShortForm(std::string full, std::string* construct) {
       }
     }
   }
-  if (EndsWith(unqualified, "()")) collapsed = unqualified;
-  if (EndsWith(collapsed, "()")) {
-    std::vector<std::string> words = SplitWords(collapsed);
-    size_t first = words.size() - 1;
-    for (size_t i = 0; i < words.size(); ++i) {
-      if (IsOperatorWord(words[i])) {
-        first = i;
-        break;
-      }
-    }
-    std::string name;
-    for (size_t i = first; i < words.size(); ++i) {
-      if (i > first) name += ' ';
-      name += words[i];
-    }
-    collapsed = name;
+  // A function type (the entity of a typeinfo name, "void () const") has no
+  // name before its parameter list, and keeps its qualifiers and its return
+  // type.
+  if (!EndsWith(unqualified, "()") || IsFunctionType(unqualified)) {
+    return collapsed;
   }
-  return collapsed;
+  const std::vector<std::string> words = SplitWords(unqualified);
+  size_t first = words.size() - 1;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (IsOperatorWord(words[i])) {
+      first = i;
+      break;
+    }
+  }
+  std::string name;
+  for (size_t i = first; i < words.size(); ++i) {
+    if (i > first) name += ' ';
+    name += words[i];
+  }
+  return name;
 }
 
 // "?" in the demangler's output stands for a back-reference or template

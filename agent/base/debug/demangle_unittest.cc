@@ -74,6 +74,12 @@ TEST(DemangleTest, ShortForms) {
       {"_ZTIM3Fooi", "int Foo::*"},
       {"_ZTIM3FooKFvvE", "void (Foo::*)() const"},
       {"_ZTIA3_i", "int [3]"},
+      // Function types keep their return type and write their qualifiers.
+      {"_ZTSFbN4absl11string_viewEE", "bool ()"},
+      {"_ZTIPFbvE", "bool (*)()"},
+      {"_ZTIKFvvRE", "void () const &"},
+      {"_ZTIrVKFvvE", "void () const volatile restrict"},
+      {"_ZTIM3FooKFvvOE", "void (Foo::*)() const &&"},
       {"_ZNKSt15__exception_ptr13exception_ptrcvMS0_FvvEEv",
        "std::__exception_ptr::exception_ptr::operator void (?::*)()()"},
       {"_ZGVZ4mainvE1x", "main()::x"},
@@ -91,6 +97,18 @@ TEST(DemangleTest, ShortForms) {
       {"_ZZ4mainE1x_0", "main::x"},
       {"_ZZ4mainvE1x__12_", "main()::x"},
       {"_ZZ4mainvEs", "main()"},
+      // The enclosing function of a local entity keeps its qualifiers, also
+      // past parameters and template arguments with nested names of their
+      // own; a string literal still ends with the parameter list.
+      {"_ZZNK3Foo3getEvE1x", "Foo::get() const::x"},
+      {"_ZZNVKR3Foo3getEvE1x", "Foo::get() const volatile &::x"},
+      {"_ZZNO3Foo3getEvE1x_0", "Foo::get() &&::x"},
+      {"_ZGVZNK3Foo3getEvE1x", "Foo::get() const::x"},
+      {"_ZZNK3Foo3getERKN1a1bEE1x", "Foo::get() const::x"},
+      {"_ZZN3Foo3getIXadL_ZNK1a1bEvEEEEvvE1x", "Foo::get<>()::x"},
+      {"_ZZZNK3Foo3getEvENK3Bar3bazEvE1y",
+       "Foo::get() const::Bar::baz() const::y"},
+      {"_ZZNK3Foo3getEvEs", "Foo::get()"},
       // Types of every kind parse inside parameter lists.
       {"_Z1fPFviEPA10_iM3FooFvvEDpT_", "f()"},
       {"_Z1fRA_iOiCdGd", "f()"},
@@ -106,6 +124,12 @@ TEST(DemangleTest, ShortForms) {
       {"_Z1fILb1EEvv", "f<>()"},
       {"_Z1fPFvvEDoFvvEDxFvvE", "f()"},
       {"_Z1fIiEvPAstT__i", "f<>()"},
+      // A member of a named class template as GCC writes it in an
+      // expression: sr and the type itself, std::is_const<T>::value.
+      {"_Z1fIiEv1AIXsrSt8is_constIT_E5valueEE", "f<>()"},
+      {"_Z1fIiEv1AIXsrNSt8is_constIT_EE5valueEE", "f<>()"},
+      {"_ZN1A7PointerIiEEPNSt11conditionalIXsrSt8is_constIT_E5valueEKiiE4typeEv",
+       "A::Pointer<>()"},
       // Clone suffixes are dropped, versions kept.
       {"_Z3foov.isra.0", "foo()"},
       {"_Z3foov.constprop.0.isra.1", "foo()"},
