@@ -4,31 +4,6 @@
 # ahead of the system's and its libcrypto is linked by full path.
 
 find_package(absl REQUIRED CONFIG)
-# Abseil's static archives in place of its shared libraries: loading and
-# binding some thirty shared libraries at start-up dominates the time of a
-# short run of the tool (see benchmarks/tarvik_verify). Off by default for
-# now: with Abseil inside the test programs, the demangler's agreement test
-# meets Abseil symbols it does not yet demangle as c++filt does.
-option(KELM_STATIC_ABSEIL "Link Abseil's static archives" OFF)
-if(KELM_STATIC_ABSEIL)
-  get_directory_property(kelm_imported_targets IMPORTED_TARGETS)
-  foreach(kelm_target IN LISTS kelm_imported_targets)
-    if(NOT kelm_target MATCHES "^absl::")
-      continue()
-    endif()
-    get_target_property(kelm_location ${kelm_target} IMPORTED_LOCATION_NONE)
-    if(NOT kelm_location)
-      continue()
-    endif()
-    string(REGEX REPLACE "\\.so(\\.[0-9.]+)?$" ".a" kelm_archive
-           "${kelm_location}")
-    if(EXISTS "${kelm_archive}")
-      set_target_properties(${kelm_target} PROPERTIES
-        IMPORTED_LOCATION_NONE "${kelm_archive}"
-        IMPORTED_SONAME_NONE "")
-    endif()
-  endforeach()
-endif()
 find_package(GTest REQUIRED CONFIG)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBEVENT REQUIRED IMPORTED_TARGET libevent_core)
@@ -36,6 +11,58 @@ pkg_check_modules(PROTOBUF REQUIRED IMPORTED_TARGET protobuf)
 find_package(double-conversion REQUIRED CONFIG)
 if(KELM_BUILD_BENCHMARKS)
   find_package(benchmark REQUIRED CONFIG)
+endif()
+
+# The static archives that Debian ships beside the shared libraries of
+# Abseil, libevent, protobuf and double-conversion, in place of those shared
+# libraries. The tool runs for a few milliseconds, and loading, relocating
+# and initialising some thirty-five shared libraries was most of that time
+# and memory (see benchmarks/tarvik_verify); from the archives the linker
+# takes only the objects a program uses. Our own libraries are static too,
+# and the only shared library we build (dev/kelm_core_auth) uses none of
+# these, so every process holds one copy of each library's state.
+option(KELM_STATIC_DEPENDENCIES
+       "Link the static archives of Abseil, libevent, protobuf and double-conversion"
+       ON)
+if(KELM_STATIC_DEPENDENCIES)
+  # Imported shared libraries: the archive beside each, found by name.
+  set(kelm_shared_targets double-conversion::double-conversion)
+  get_directory_property(kelm_imported_targets IMPORTED_TARGETS)
+  foreach(kelm_target IN LISTS kelm_imported_targets)
+    if(kelm_target MATCHES "^absl::")
+      list(APPEND kelm_shared_targets ${kelm_target})
+    endif()
+  endforeach()
+  foreach(kelm_target IN LISTS kelm_shared_targets)
+    foreach(kelm_config NONE NOCONFIG)
+      get_target_property(kelm_location ${kelm_target}
+                          IMPORTED_LOCATION_${kelm_config})
+      if(NOT kelm_location)
+        continue()
+      endif()
+      string(REGEX REPLACE "\\.so(\\.[0-9.]+)?$" ".a" kelm_archive
+             "${kelm_location}")
+      if(EXISTS "${kelm_archive}")
+        set_target_properties(${kelm_target} PROPERTIES
+          IMPORTED_LOCATION_${kelm_config} "${kelm_archive}"
+          IMPORTED_SONAME_${kelm_config} "")
+      endif()
+    endforeach()
+  endforeach()
+  # pkg-config's targets list the shared libraries by full path.
+  foreach(kelm_target PkgConfig::LIBEVENT PkgConfig::PROTOBUF)
+    get_target_property(kelm_libraries ${kelm_target} INTERFACE_LINK_LIBRARIES)
+    set(kelm_static_libraries)
+    foreach(kelm_library IN LISTS kelm_libraries)
+      string(REGEX REPLACE "\\.so$" ".a" kelm_archive "${kelm_library}")
+      if(kelm_archive MATCHES "\\.a$" AND EXISTS "${kelm_archive}")
+        set(kelm_library "${kelm_archive}")
+      endif()
+      list(APPEND kelm_static_libraries "${kelm_library}")
+    endforeach()
+    set_target_properties(${kelm_target} PROPERTIES
+      INTERFACE_LINK_LIBRARIES "${kelm_static_libraries}")
+  endforeach()
 endif()
 
 set(KELM_BORINGSSL_INCLUDE_DIR /usr/include/android)
