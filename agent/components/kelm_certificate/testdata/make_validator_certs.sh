@@ -50,7 +50,7 @@ mkdir -p "$out"
 source "$here/../../../../tools/test_pki_lib.sh"
 PKI_NOT_BEFORE=20240101000000Z
 PKI_NOT_AFTER=20340101000000Z
-PKI_SERIAL=4096
+PKI_SERIAL=4096  # serial numbers count up from here in the order below
 pki_begin
 
 pki_extensions <<'CNF'

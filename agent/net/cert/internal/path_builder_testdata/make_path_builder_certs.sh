@@ -39,7 +39,7 @@ mkdir -p "$out"
 source "$here/../../../../../tools/test_pki_lib.sh"
 PKI_NOT_BEFORE=20200101000000Z
 PKI_NOT_AFTER=20400101000000Z
-PKI_SERIAL=1000
+PKI_SERIAL=1000  # serial numbers count up from here in the order below
 pki_begin
 
 pki_extensions <<'CNF'

@@ -24,7 +24,7 @@ mkdir -p "$out"
 source "$here/../../../../../../tools/test_pki_lib.sh"
 PKI_NOT_BEFORE=20200101000000Z
 PKI_NOT_AFTER=20400101000000Z
-PKI_SERIAL=8192
+PKI_SERIAL=8192  # serial numbers count up from here in the order below
 pki_begin
 
 # 2025-06-01 12:00:00 UTC.
