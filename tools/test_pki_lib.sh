@@ -13,21 +13,27 @@
 #   NAME.pem   certificate NAME (PEM, no text)
 #   ca.cnf     the openssl config ($PKI_CONFIG)
 #
-# Settings the script may give before issuing:
-#   PKI_NOT_BEFORE, PKI_NOT_AFTER  default validity (YYYYMMDDHHMMSSZ)
-#   PKI_DIGEST                     default signature digest (sha256)
-#   PKI_SERIAL                     counter for certificates issued without a
-#                                  serial number; the next one gets
-#                                  PKI_SERIAL + 1, written as hex
-
-# pki_begin: makes the work folder and the openssl config's CA part.
+# pki_begin [from=TIME] [until=TIME] [md=DIGEST] [first_serial=N]
+# Makes the work folder and the openssl config's CA part, and sets what
+# pki_issue uses where a certificate does not say otherwise: its validity
+# (YYYYMMDDHHMMSSZ), its digest (default sha256), and its serial number,
+# counted from N (decimal, default 1) and written as hex.
 pki_begin() {
+  PKI_NOT_BEFORE='' PKI_NOT_AFTER='' PKI_DIGEST=sha256 PKI_NEXT_SERIAL=1
+  local option
+  for option in "$@"; do
+    case $option in
+      from=*) PKI_NOT_BEFORE=${option#from=} ;;
+      until=*) PKI_NOT_AFTER=${option#until=} ;;
+      md=*) PKI_DIGEST=${option#md=} ;;
+      first_serial=*) PKI_NEXT_SERIAL=${option#first_serial=} ;;
+      *) echo "pki_begin: unknown option $option" >&2; return 1 ;;
+    esac
+  done
   PKI_WORK=$(mktemp -d)
   # The work folder holds private keys nobody should keep.
   trap 'rm -rf "$PKI_WORK"' EXIT
   PKI_CONFIG=$PKI_WORK/ca.cnf
-  PKI_DIGEST=${PKI_DIGEST:-sha256}
-  PKI_SERIAL=${PKI_SERIAL:-0}
   # The config names its database folder through CA_DIR, and openssl reads
   # that on loading the config for any command; pki_issue points it at a
   # folder of the certificate's own.
@@ -112,12 +118,12 @@ pki_request() {
 # the extension section EXT, or none at all (a version 1 certificate) if EXT
 # is "none". ISSUER names the issuing certificate, or is "self" for a
 # self-signed one. The options default to: the next serial number of the
-# counter, the key NAME (made RSA-2048 if missing), and the settings above.
+# counter, the key NAME (made RSA-2048 if missing), and pki_begin's settings.
 pki_issue() {
   local name=$1 subject=$2 ext=$3 issuer=$4
   shift 4
   local serial='' key=$name
-  local start=${PKI_NOT_BEFORE:-} end=${PKI_NOT_AFTER:-} md=$PKI_DIGEST
+  local start=$PKI_NOT_BEFORE end=$PKI_NOT_AFTER md=$PKI_DIGEST
   local option
   for option in "$@"; do
     case $option in
@@ -130,8 +136,8 @@ pki_issue() {
     esac
   done
   if [ -z "$serial" ]; then
-    PKI_SERIAL=$((PKI_SERIAL + 1))
-    serial=$(printf '%04X' "$PKI_SERIAL")
+    serial=$(printf '%04X' "$PKI_NEXT_SERIAL")
+    PKI_NEXT_SERIAL=$((PKI_NEXT_SERIAL + 1))
   fi
   if [ -z "$start" ] || [ -z "$end" ]; then
     echo "pki_issue $name: no validity dates" >&2

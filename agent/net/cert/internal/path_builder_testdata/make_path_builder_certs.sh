@@ -37,10 +37,8 @@ out=${1:-$here}
 mkdir -p "$out"
 # shellcheck source-path=SCRIPTDIR source=../../../../../tools/test_pki_lib.sh
 source "$here/../../../../../tools/test_pki_lib.sh"
-PKI_NOT_BEFORE=20200101000000Z
-PKI_NOT_AFTER=20400101000000Z
-PKI_SERIAL=1000  # serial numbers count up from here in the order below
-pki_begin
+pki_begin from=20200101000000Z until=20400101000000Z \
+  first_serial=1001  # then counting up in the order below
 
 pki_extensions <<'CNF'
 [ root ]

@@ -19,9 +19,7 @@ out=${1:-$here}
 mkdir -p "$out"
 # shellcheck source-path=SCRIPTDIR source=../../../../../tools/test_pki_lib.sh
 source "$here/../../../../../tools/test_pki_lib.sh"
-PKI_NOT_BEFORE=20200101000000Z
-PKI_NOT_AFTER=20400101000000Z
-pki_begin
+pki_begin from=20200101000000Z until=20400101000000Z
 
 # 1.3.6.1.4.1.55555: an enterprise arc that no real policy uses.
 P1=1.3.6.1.4.1.55555.1.1

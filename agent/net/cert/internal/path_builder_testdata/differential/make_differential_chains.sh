@@ -22,10 +22,8 @@ out=${1:-$here}
 mkdir -p "$out"
 # shellcheck source-path=SCRIPTDIR source=../../../../../../tools/test_pki_lib.sh
 source "$here/../../../../../../tools/test_pki_lib.sh"
-PKI_NOT_BEFORE=20200101000000Z
-PKI_NOT_AFTER=20400101000000Z
-PKI_SERIAL=8192  # serial numbers count up from here in the order below
-pki_begin
+pki_begin from=20200101000000Z until=20400101000000Z \
+  first_serial=8193  # then counting up in the order below
 
 # 2025-06-01 12:00:00 UTC.
 verify_time=1748779200
