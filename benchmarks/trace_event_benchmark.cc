@@ -17,9 +17,7 @@
 #include <mutex>
 #include <vector>
 
-#include "agent/base/memory/ref_counted.h"
-#include "agent/base/task/thread_task_runner_handle.h"
-#include "agent/base/test/test_task_runner.h"
+#include "agent/base/task/thread_task_executor.h"
 #include "agent/base/threading/platform_thread.h"
 #include "agent/base/time/time.h"
 #include "agent/base/trace_event/category_registry.h"
@@ -70,8 +68,7 @@ constexpr size_t kRingEvents = kRingChunks * 64;
 void BM_TraceCompleteEventIntoThreadChunk(benchmark::State& state) {
   using kelmbase::trace_event::TraceLog;
   // A thread that runs tasks gets its own chunk.
-  kelmbase::ThreadTaskRunnerHandle handle(
-      kelmbase::MakeRefCounted<kelmbase::test::TestTaskRunner>());
+  kelmbase::ThreadTaskExecutor executor;
   kelmbase::trace_event::TraceRecordingConfig config;
   config.record_mode = kelmbase::trace_event::kRecordContinuously;
   config.buffer_size_in_events = kRingEvents;

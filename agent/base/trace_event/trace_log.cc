@@ -10,6 +10,7 @@
 #include "agent/base/strings/string_split.h"
 #include "agent/base/strings/string_util.h"
 #include "agent/base/system/sys_info.h"
+#include "agent/base/task/current_thread.h"
 #include "agent/base/task/sequenced_task_runner_handle.h"
 #include "agent/base/task/thread_task_runner_handle.h"
 #include "agent/base/threading/thread_local_storage.h"
@@ -133,21 +134,50 @@ int64_t InstructionCountNow(uint32_t flags, bool other_thread,
 
 // A thread's own chunk. Touched only by its thread, except that chunks are
 // exchanged with the buffer under the log's main lock.
-class TraceLog::ThreadLocalEventBuffer : public MemoryDumpProvider {
+//
+// Lifetime: made on the thread's first recorded event while the thread has
+// a CurrentThread and a runner handle; deleted on that thread when its
+// task machinery goes away (WillDestroyCurrentThread), when a newer buffer
+// generation replaces it, or when the thread opts out of its own buffer.
+// Deleting it hands its chunk back, so the events in it stay readable.
+class TraceLog::ThreadLocalEventBuffer
+    : public CurrentThread::DestructionObserver,
+      public MemoryDumpProvider {
  public:
-  explicit ThreadLocalEventBuffer(TraceLog* trace_log);
+  ThreadLocalEventBuffer(TraceLog* trace_log,
+                         TraceLogThreadState* thread_state,
+                         CurrentThread current_thread);
   ~ThreadLocalEventBuffer() override;
 
-  TraceEvent* AddTraceEvent(TraceEventHandle* handle);
+  TraceEvent* AddTraceEvent(TraceEventHandle* handle) {
+    if (chunk_ == nullptr || chunk_->IsFull()) [[unlikely]] {
+      if (!ReplaceChunk())
+        return nullptr;
+    }
+    size_t event_index;
+    TraceEvent* event = chunk_->AddTraceEvent(&event_index);
+    *handle = MakeTraceEventHandle(chunk_->seq(), chunk_index_, event_index);
+    return event;
+  }
   TraceEvent* GetEventByHandle(TraceEventHandle handle);
   int generation() const { return generation_; }
   // Called with the main lock held.
   void FlushWhileLocked();
 
+  // CurrentThread::DestructionObserver:
+  void WillDestroyCurrentThread() override;
+
   bool WriteMemoryDump(const MemoryDumpArgs& args, ProcessDump* dump) override;
 
  private:
+  // Gives a full chunk back and takes a fresh one; false when the buffer
+  // has none to give.
+  bool ReplaceChunk();
+
   TraceLog* const trace_log_;
+  TraceLogThreadState* const thread_state_;
+  // The task machinery this buffer is registered with.
+  CurrentThread current_thread_;
   std::unique_ptr<TraceBufferChunk> chunk_;
   size_t chunk_index_ = 0;
   const int generation_;
@@ -156,43 +186,48 @@ class TraceLog::ThreadLocalEventBuffer : public MemoryDumpProvider {
 namespace {
 void DeleteThreadState(void* value) {
   auto* state = static_cast<TraceLogThreadState*>(value);
-  // The thread is ending: its last chunk goes back to the buffer.
+  // A buffer normally goes with its thread's task machinery, before the
+  // thread ends. One still here belongs to machinery that outlived its
+  // thread; delete it now (it unregisters itself) so that the machinery
+  // never calls into a thread state that is gone.
   delete state->event_buffer;
   delete state;
 }
 }  // namespace
 
-TraceLog::ThreadLocalEventBuffer::ThreadLocalEventBuffer(TraceLog* trace_log)
+TraceLog::ThreadLocalEventBuffer::ThreadLocalEventBuffer(
+    TraceLog* trace_log, TraceLogThreadState* thread_state,
+    CurrentThread current_thread)
     : trace_log_(trace_log),
+      thread_state_(thread_state),
+      current_thread_(current_thread),
       generation_(trace_log->generation_.load(std::memory_order_acquire)) {
+  current_thread_.AddDestructionObserver(this);
   MemoryDumpManager::GetInstance()->RegisterDumpProvider(
       this, "ThreadLocalEventBuffer", ThreadTaskRunnerHandle::Get());
 }
 
 TraceLog::ThreadLocalEventBuffer::~ThreadLocalEventBuffer() {
+  current_thread_.RemoveDestructionObserver(this);
   MemoryDumpManager::GetInstance()->UnregisterDumpProvider(this);
-  ScopedLock lock(trace_log_->lock_);
-  FlushWhileLocked();
-}
-
-TraceEvent* TraceLog::ThreadLocalEventBuffer::AddTraceEvent(
-    TraceEventHandle* handle) {
-  if (chunk_ && chunk_->IsFull()) {
+  {
     ScopedLock lock(trace_log_->lock_);
     FlushWhileLocked();
   }
-  if (!chunk_) {
-    ScopedLock lock(trace_log_->lock_);
-    chunk_ = trace_log_->buffer_->GetChunk(&chunk_index_);
-    trace_log_->CheckIfBufferIsFullWhileLocked();
-  }
-  if (!chunk_)
-    return nullptr;
-  size_t event_index;
-  TraceEvent* event = chunk_->AddTraceEvent(&event_index);
-  if (handle != nullptr)
-    *handle = MakeTraceEventHandle(chunk_->seq(), chunk_index_, event_index);
-  return event;
+  if (thread_state_->event_buffer == this)
+    thread_state_->event_buffer = nullptr;
+}
+
+void TraceLog::ThreadLocalEventBuffer::WillDestroyCurrentThread() {
+  delete this;
+}
+
+bool TraceLog::ThreadLocalEventBuffer::ReplaceChunk() {
+  ScopedLock lock(trace_log_->lock_);
+  FlushWhileLocked();
+  chunk_ = trace_log_->buffer_->GetChunk(&chunk_index_);
+  trace_log_->CheckIfBufferIsFullWhileLocked();
+  return chunk_ != nullptr;
 }
 
 TraceEvent* TraceLog::ThreadLocalEventBuffer::GetEventByHandle(
@@ -498,7 +533,6 @@ void TraceLog::SetCurrentThreadBlocksMessageLoop() {
   state->blocks_message_loop = true;
   // A buffer made before would keep serving the thread.
   delete state->event_buffer;
-  state->event_buffer = nullptr;
 }
 
 std::string TraceLog::GetThreadNames(int32_t thread_id) {
@@ -553,16 +587,18 @@ TraceLog::ThreadLocalEventBuffer* TraceLog::EnsureThreadLocalEventBuffer(
     return nullptr;
   ThreadLocalEventBuffer* buffer = state->event_buffer;
   if (buffer != nullptr) [[likely]] {
+    // A buffer exists only while the task machinery it registered with
+    // does, so the thread still has its CurrentThread.
     if (buffer->generation() == generation_.load(std::memory_order_acquire))
       return buffer;
     delete buffer;
-    state->event_buffer = nullptr;
   }
   // Only a thread that runs tasks gets a buffer of its own; it keeps it
-  // until the thread ends or a new buffer generation starts.
-  if (!ThreadTaskRunnerHandle::IsSet())
+  // until its task machinery goes away or a new buffer generation starts.
+  const CurrentThread current_thread = CurrentThread::Get();
+  if (!current_thread || !ThreadTaskRunnerHandle::IsSet())
     return nullptr;
-  state->event_buffer = new ThreadLocalEventBuffer(this);
+  state->event_buffer = new ThreadLocalEventBuffer(this, state, current_thread);
   return state->event_buffer;
 }
 

@@ -73,7 +73,9 @@ using FilterFactoryHook =
 // an emitting thread's acquire load before it reads the filters. An event
 // in a thread's own chunk becomes visible to other threads (Flush) once the
 // chunk goes back to the buffer under the main lock: when it is full, or
-// when its thread ends.
+// when the thread's task machinery (its CurrentThread) is destroyed. Only a
+// thread with a CurrentThread and a runner handle has a chunk of its own;
+// the others share one chunk under the main lock.
 class TraceLog : public MemoryDumpProvider {
  public:
   enum Mode : uint8_t {
