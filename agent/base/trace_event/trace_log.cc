@@ -85,23 +85,37 @@ ThreadLocalStorage::Slot& ThreadStateSlot() {
   return *slot;
 }
 
-// The calling thread's state, made on first use; null once the thread's
-// slots are being destroyed (the thread is ending).
-TraceLogThreadState* CurrentThreadState() {
-  auto* state = static_cast<TraceLogThreadState*>(ThreadStateSlot().Get());
-  if (state != nullptr) [[likely]]
-    return state;
+// The calling thread's state lives in the thread's static thread-local
+// block, beside the other per-thread words the emit path reads, so that an
+// event costs one thread-local load and touches no extra heap memory. The
+// slot holds a pointer to it so that its destructor releases the thread's
+// buffer when the thread ends. `t_thread_state` points at it from its
+// first use until then.
+constinit thread_local TraceLogThreadState t_thread_state_storage
+    __attribute__((tls_model("initial-exec")));
+constinit thread_local TraceLogThreadState* t_thread_state
+    __attribute__((tls_model("initial-exec"))) = nullptr;
+
+__attribute__((noinline)) TraceLogThreadState* CreateThreadState() {
   if (ThreadLocalStorage::HasBeenDestroyed())
     return nullptr;
-  state = new TraceLogThreadState();
+  TraceLogThreadState* state = &t_thread_state_storage;
   ThreadStateSlot().Set(state);
+  t_thread_state = state;
   return state;
 }
 
-// The calling thread's state if it has one; never makes it.
-TraceLogThreadState* ExistingThreadState() {
-  return static_cast<TraceLogThreadState*>(ThreadStateSlot().Get());
+// The calling thread's state, made on first use; null once the thread's
+// slots are being destroyed (the thread is ending).
+inline TraceLogThreadState* CurrentThreadState() {
+  TraceLogThreadState* state = t_thread_state;
+  if (state != nullptr) [[likely]]
+    return state;
+  return CreateThreadState();
 }
+
+// The calling thread's state if it has one; never makes it.
+TraceLogThreadState* ExistingThreadState() { return t_thread_state; }
 
 class ScopedReentrancyGuard {
  public:
@@ -186,12 +200,13 @@ class TraceLog::ThreadLocalEventBuffer
 namespace {
 void DeleteThreadState(void* value) {
   auto* state = static_cast<TraceLogThreadState*>(value);
+  t_thread_state = nullptr;
   // A buffer normally goes with its thread's task machinery, before the
   // thread ends. One still here belongs to machinery that outlived its
   // thread; delete it now (it unregisters itself) so that the machinery
   // never calls into a thread state that is gone.
   delete state->event_buffer;
-  delete state;
+  *state = TraceLogThreadState();
 }
 }  // namespace
 
@@ -548,28 +563,38 @@ MonotonicTime TraceLog::overflow_timestamp() {
 
 bool TraceLog::ShouldAddAfterUpdatingState(const TraceCategory* category,
                                            int32_t thread_id) {
-  return ShouldAddForThreadState(category, thread_id, CurrentThreadState());
+  return ShouldAddForThreadState(category, thread_id, CurrentThreadId(),
+                                 CurrentThreadState());
 }
 
-bool TraceLog::ShouldAddForThreadState(const TraceCategory* category,
-                                       int32_t thread_id, TraceLogThreadState* state) {
+inline bool TraceLog::ShouldAddForThreadState(const TraceCategory* category,
+                                              int32_t thread_id,
+                                              int32_t current_thread_id,
+                                              TraceLogThreadState* state) {
   if (category->state.load(std::memory_order_acquire) == 0 ||
       state == nullptr || state->inside_log) {
     return false;
   }
-  if (thread_id != CurrentThreadId())
+  if (thread_id != current_thread_id)
     return true;
 
   const char* name = ThreadNameRegistry::GetInstance()->GetNameForCurrentThread();
-  if (name == state->last_reported_name || name == nullptr || *name == '\0')
-    return true;
+  if (name != state->last_reported_name) [[unlikely]]
+    NoteThreadName(name, thread_id, state);
+  return true;
+}
+
+void TraceLog::NoteThreadName(const char* name, int32_t thread_id,
+                              TraceLogThreadState* state) {
+  if (name == nullptr || *name == '\0')
+    return;
   state->last_reported_name = name;
 
   ScopedLock lock(thread_info_lock_);
   auto it = thread_names_.find(thread_id);
   if (it == thread_names_.end()) {
     thread_names_.emplace(thread_id, name);
-    return true;
+    return;
   }
   const std::vector<StringPiece> known =
       SplitIntoPieces(it->second, ",", kKeepWhitespace, kWantAll);
@@ -578,21 +603,28 @@ bool TraceLog::ShouldAddForThreadState(const TraceCategory* category,
       it->second.push_back(',');
     it->second.append(name);
   }
-  return true;
 }
 
-TraceLog::ThreadLocalEventBuffer* TraceLog::EnsureThreadLocalEventBuffer(
+inline TraceLog::ThreadLocalEventBuffer* TraceLog::EnsureThreadLocalEventBuffer(
+    TraceLogThreadState* state) {
+  ThreadLocalEventBuffer* buffer = state->event_buffer;
+  // A buffer exists only while the task machinery it registered with does,
+  // so the thread still has its CurrentThread; a thread that blocks its
+  // message loop never keeps one.
+  if (buffer != nullptr &&
+      buffer->generation() == generation_.load(std::memory_order_acquire))
+      [[likely]] {
+    return buffer;
+  }
+  return CreateThreadLocalEventBuffer(state);
+}
+
+TraceLog::ThreadLocalEventBuffer* TraceLog::CreateThreadLocalEventBuffer(
     TraceLogThreadState* state) {
   if (state->blocks_message_loop)
     return nullptr;
-  ThreadLocalEventBuffer* buffer = state->event_buffer;
-  if (buffer != nullptr) [[likely]] {
-    // A buffer exists only while the task machinery it registered with
-    // does, so the thread still has its CurrentThread.
-    if (buffer->generation() == generation_.load(std::memory_order_acquire))
-      return buffer;
-    delete buffer;
-  }
+  // One of an older generation belongs to a buffer that is gone.
+  delete state->event_buffer;
   // Only a thread that runs tasks gets a buffer of its own; it keeps it
   // until its task machinery goes away or a new buffer generation starts.
   const CurrentThread current_thread = CurrentThread::Get();
@@ -648,13 +680,14 @@ TraceEventHandle TraceLog::EmitEventForThread(
     char phase, const TraceCategory* category, const char* name,
     const char* scope, uint64_t id, uint64_t bind_id, int32_t thread_id,
     MonotonicTime timestamp, TraceArgumentSet* args, uint32_t flags) {
+  const int32_t current_thread_id = CurrentThreadId();
   ThreadCpuTime thread_now;
   if ((flags & (kFlagExplicitTimestamp | kFlagNoThreadTime)) == 0 &&
-      thread_id == CurrentThreadId()) {
+      thread_id == current_thread_id) {
     thread_now = ThreadCpuTime::Now();
   }
-  return EmitEventWithTimes(phase, category, name, scope, id, bind_id,
-                            thread_id, timestamp, thread_now, args, flags);
+  return AddEvent(phase, category, name, scope, id, bind_id, thread_id,
+                  timestamp, thread_now, args, flags, current_thread_id);
 }
 
 TraceEventHandle TraceLog::EmitEventWithTimes(
@@ -662,24 +695,70 @@ TraceEventHandle TraceLog::EmitEventWithTimes(
     const char* scope, uint64_t id, uint64_t bind_id, int32_t thread_id,
     MonotonicTime timestamp, ThreadCpuTime thread_timestamp,
     TraceArgumentSet* args, uint32_t flags) {
+  return AddEvent(phase, category, name, scope, id, bind_id, thread_id,
+                  timestamp, thread_timestamp, args, flags, CurrentThreadId());
+}
+
+// The common case (a category that records without filters, on a thread
+// with its own chunk, no override hook, no echo) runs straight through:
+// one thread-local load, no lock, no allocation. Everything else goes to
+// AddEventSlow.
+TraceEventHandle TraceLog::AddEvent(
+    char phase, const TraceCategory* category, const char* name,
+    const char* scope, uint64_t id, uint64_t bind_id, int32_t thread_id,
+    MonotonicTime timestamp, ThreadCpuTime thread_timestamp,
+    TraceArgumentSet* args, uint32_t flags, int32_t current_thread_id) {
   TraceLogThreadState* thread_state = CurrentThreadState();
-  if (!ShouldAddForThreadState(category, thread_id, thread_state))
+  if (!ShouldAddForThreadState(category, thread_id, current_thread_id,
+                               thread_state)) {
     return 0;
+  }
   ScopedReentrancyGuard guard(thread_state);
 
   if ((flags & (kFlagFlowIn | kFlagFlowOut)) != 0 &&
       (flags & kFlagProcessLocalBindId) != 0) {
     bind_id ^= process_hash_;
   }
-  const MonotonicTime event_timestamp = timestamp - time_offset_;
-  const bool other_thread = thread_id != CurrentThreadId();
-  const int64_t instruction_count = InstructionCountNow(
-      flags, other_thread, thread_state);
+  EventStamp stamp;
+  stamp.timestamp = timestamp - time_offset_;
+  stamp.thread_timestamp = thread_timestamp;
+  stamp.thread_instruction_count = InstructionCountNow(
+      flags, thread_id != current_thread_id, thread_state);
   const uint8_t state = category->state.load(std::memory_order_acquire);
+  if ((state & TraceCategory::kEnabledForRecording) == 0)
+    return AddEventSlow(state, nullptr, stamp, phase, category, name, scope,
+                        id, bind_id, thread_id, args, flags);
 
-  ThreadLocalEventBuffer* local_buffer = nullptr;
+  ThreadLocalEventBuffer* local_buffer =
+      EnsureThreadLocalEventBuffer(thread_state);
+  if (state != TraceCategory::kEnabledForRecording ||
+      local_buffer == nullptr ||
+      add_trace_event_override_.load(std::memory_order_acquire) != nullptr ||
+      (record_mode_.load(std::memory_order_relaxed) & kEchoToConsole) != 0)
+      [[unlikely]] {
+    return AddEventSlow(state, local_buffer, stamp, phase, category, name,
+                        scope, id, bind_id, thread_id, args, flags);
+  }
+  TraceEventHandle handle;
+  TraceEvent* slot = local_buffer->AddTraceEvent(&handle);
+  if (slot == nullptr)
+    return 0;
+  slot->Reset(thread_id, stamp.timestamp, stamp.thread_timestamp,
+              stamp.thread_instruction_count, phase, category, name, scope,
+              id, bind_id, args, flags);
+  return handle;
+}
+
+TraceEventHandle TraceLog::AddEventSlow(
+    uint8_t state, ThreadLocalEventBuffer* local_buffer,
+    const EventStamp& stamp, char phase, const TraceCategory* category,
+    const char* name, const char* scope, uint64_t id, uint64_t bind_id,
+    int32_t thread_id, TraceArgumentSet* args, uint32_t flags) {
+  const MonotonicTime event_timestamp = stamp.timestamp;
+  const ThreadCpuTime thread_timestamp = stamp.thread_timestamp;
+  const int64_t instruction_count = stamp.thread_instruction_count;
+
   if ((state & TraceCategory::kEnabledForRecording) != 0) {
-    local_buffer = EnsureThreadLocalEventBuffer(thread_state);
     AddTraceEventOverrideHook override_hook =
         add_trace_event_override_.load(std::memory_order_acquire);
     if (override_hook != nullptr) {
