@@ -39,6 +39,10 @@ struct TraceLogThreadState {
   // dropped.
   bool inside_log = false;
   bool blocks_message_loop = false;
+  // The thread's name as the thread-name registry has it, kept up to date
+  // by the registry's observer (below) so that events need not ask the
+  // registry.
+  const char* current_name = nullptr;
   // The name pointer the thread last reported.
   const char* last_reported_name = nullptr;
   // The thread's own chunk holder, or null.
@@ -100,10 +104,24 @@ __attribute__((noinline)) TraceLogThreadState* CreateThreadState() {
   if (ThreadLocalStorage::HasBeenDestroyed())
     return nullptr;
   TraceLogThreadState* state = &t_thread_state_storage;
+  state->current_name =
+      ThreadNameRegistry::GetInstance()->GetNameForCurrentThread();
   ThreadStateSlot().Set(state);
   t_thread_state = state;
   return state;
 }
+
+// Keeps each thread's `current_name` equal to what the thread-name registry
+// answers for it. The registry tells it, on the naming thread and under the
+// registry's leaf lock, so it only writes that thread's own state; a thread
+// without a state yet reads its name when the state is made.
+class ThreadNameMirror : public ThreadNameRegistry::Observer {
+ public:
+  void OnThreadNameChanged(const char* name) override {
+    if (t_thread_state != nullptr)
+      t_thread_state->current_name = name;
+  }
+};
 
 // The calling thread's state, made on first use; null once the thread's
 // slots are being destroyed (the thread is ending).
@@ -291,6 +309,9 @@ TraceLog::TraceLog()
   }
   MemoryDumpManager::GetInstance()->RegisterDumpProvider(this, "TraceLog",
                                                          nullptr);
+  // Before any thread state exists: states are made only through the log.
+  static ThreadNameMirror* const name_mirror = new ThreadNameMirror();
+  ThreadNameRegistry::GetInstance()->AddObserver(name_mirror);
 }
 
 TraceLog::~TraceLog() = default;
@@ -578,7 +599,7 @@ inline bool TraceLog::ShouldAddForThreadState(const TraceCategory* category,
   if (thread_id != current_thread_id)
     return true;
 
-  const char* name = ThreadNameRegistry::GetInstance()->GetNameForCurrentThread();
+  const char* name = state->current_name;
   if (name != state->last_reported_name) [[unlikely]]
     NoteThreadName(name, thread_id, state);
   return true;
