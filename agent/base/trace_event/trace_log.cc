@@ -607,9 +607,11 @@ inline bool TraceLog::ShouldAddForThreadState(const TraceCategory* category,
 
 void TraceLog::NoteThreadName(const char* name, int32_t thread_id,
                               TraceLogThreadState* state) {
+  // A null or empty name adds nothing; remembering it too spares the next
+  // event the call.
+  state->last_reported_name = name;
   if (name == nullptr || *name == '\0')
     return;
-  state->last_reported_name = name;
 
   ScopedLock lock(thread_info_lock_);
   auto it = thread_names_.find(thread_id);
