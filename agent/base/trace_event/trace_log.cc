@@ -123,6 +123,11 @@ class ThreadNameMirror : public ThreadNameRegistry::Observer {
   }
 };
 
+ThreadNameMirror* GetThreadNameMirror() {
+  static ThreadNameMirror* const mirror = new ThreadNameMirror();
+  return mirror;
+}
+
 // The calling thread's state, made on first use; null once the thread's
 // slots are being destroyed (the thread is ending).
 inline TraceLogThreadState* CurrentThreadState() {
@@ -310,8 +315,7 @@ TraceLog::TraceLog()
   MemoryDumpManager::GetInstance()->RegisterDumpProvider(this, "TraceLog",
                                                          nullptr);
   // Before any thread state exists: states are made only through the log.
-  static ThreadNameMirror* const name_mirror = new ThreadNameMirror();
-  ThreadNameRegistry::GetInstance()->AddObserver(name_mirror);
+  ThreadNameRegistry::GetInstance()->AddObserver(GetThreadNameMirror());
 }
 
 TraceLog::~TraceLog() = default;
