@@ -19,32 +19,6 @@ std::atomic<int32_t> g_frame_limit{128};
 
 using kelmbase::debug::StackTrace;
 
-// "#<n> 0x<address, 12 digits or more>" without a symbol.
-void WriteUnsymbolizedFrame(size_t index, uintptr_t address) {
-  char line[64];
-  size_t pos = 0;
-  line[pos++] = '#';
-  char digits[24];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + index % 10);
-    index /= 10;
-  } while (index != 0);
-  while (n > 0) line[pos++] = digits[--n];
-  line[pos++] = ' ';
-  line[pos++] = '0';
-  line[pos++] = 'x';
-  static const char kHex[] = "0123456789abcdef";
-  n = 0;
-  do {
-    digits[n++] = kHex[address & 0xf];
-    address >>= 4;
-  } while (address != 0 || n < 12);
-  while (n > 0) line[pos++] = digits[--n];
-  line[pos++] = '\n';
-  kelm_log::WriteToStderr(line, pos);
-}
-
 }  // namespace
 
 void DumpStackTraceToStderr(int skip_frames) {
@@ -54,19 +28,9 @@ void DumpStackTraceToStderr(int skip_frames) {
   // The collector's frame and this one's, then what the caller asks.
   size_t first = 2 + static_cast<size_t>(skip_frames < 0 ? 0 : skip_frames);
   if (first > count) first = count;
-  const int32_t limit = g_frame_limit.load(std::memory_order_relaxed);
-  size_t shown = count - first;
-  if (limit <= 0) return;
-  if (shown > static_cast<size_t>(limit)) shown = static_cast<size_t>(limit);
-  if (g_symbolize.load(std::memory_order_relaxed)) {
-    StackTrace(frames + first, shown).Print();
-    return;
-  }
-  const int saved_errno = errno;
-  for (size_t i = 0; i < shown; ++i) {
-    WriteUnsymbolizedFrame(i, reinterpret_cast<uintptr_t>(frames[first + i]));
-  }
-  errno = saved_errno;
+  kelm_log::WriteStackFrames(frames + first, count - first,
+                             g_frame_limit.load(std::memory_order_relaxed),
+                             g_symbolize.load(std::memory_order_relaxed));
 }
 
 }  // namespace base

@@ -12,6 +12,7 @@
 #include "base/protobuf_flags.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "logging/log.h"
 #include "logging/log_flags.h"
 
 ABSL_DECLARE_FLAG(int32_t, hashtablez_sample_parameter);
@@ -217,6 +218,7 @@ TEST(DebuggerCommandDeathTest, ManagedProcessNeedsAnAllowedCommand) {
   unsetenv(kClusterTaskEnvironmentVariable);
   absl::SetFlag(&FLAGS_debugger_command, "/usr/bin/gdb -p 1");
   EXPECT_EQ(DebuggerCommand(), "/usr/bin/gdb -p 1");
+  absl::SetFlag(&FLAGS_debugger_command, "");
 }
 
 TEST(StackDumpTest, FrameLimitAndSymbolizationFollowTheirFlags) {
@@ -234,6 +236,27 @@ TEST(StackDumpTest, FrameLimitAndSymbolizationFollowTheirFlags) {
   out = testing::internal::GetCapturedStderr();
   EXPECT_THAT(out, HasSubstr("StackDumpTest_FrameLimitAndSymbolization"));
   EXPECT_EQ(kelm_log::StackTraceFrameLimit(), 128);
+}
+
+TEST(StackDumpDeathTest, FatalRecordTraceFollowsTheFlags) {
+  EXPECT_DEATH(
+      {
+        absl::SetFlag(&FLAGS_dump_stack_frames_limit, 1);
+        absl::SetFlag(&FLAGS_symbolize_stacktrace, false);
+        LOG(FATAL) << "flagged";
+      },
+      " flagged\n\\*\\*\\* Check failure stack trace: \\*\\*\\*\n"
+      "#0 0x[0-9a-f]{12,}\n$");
+  EXPECT_DEATH(
+      {
+        absl::SetFlag(&FLAGS_dump_stack_frames_limit, 128);
+        absl::SetFlag(&FLAGS_symbolize_stacktrace, true);
+        LOG(FATAL) << "flagged";
+      },
+      " flagged\n\\*\\*\\* Check failure stack trace: \\*\\*\\*\n"
+      "(#[0-9]+ 0x[0-9a-f]{12,} [^\n]+\n)*"
+      "#[0-9]+ 0x[0-9a-f]{12,} [^\n]*StackDumpDeathTest_"
+      "FatalRecordTraceFollowsTheFlags_Test::TestBody\\(\\)\n");
 }
 
 }  // namespace

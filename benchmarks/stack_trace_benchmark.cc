@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "agent/base/debug/demangle.h"
+#include "agent/base/debug/stack_trace.h"
 #include "agent/base/debug/symbolize.h"
 #include "benchmark/benchmark.h"
 #include "benchmarks/ratio.h"
@@ -128,19 +129,59 @@ const std::vector<void*>& ReturnAddresses() {
   return *addresses;
 }
 
-void BM_SymbolizePc(benchmark::State& state) {
+// Takes the frame lines and keeps only their length, so that what is
+// measured is finding the names, not writing them.
+class CountingHandler : public kelmbase::debug::BacktraceOutputHandler {
+ public:
+  void Write(const char* text) override { bytes_ += strlen(text); }
+  size_t bytes() const { return bytes_; }
+
+ private:
+  size_t bytes_ = 0;
+};
+
+// The whole trace in one call, as the crash printer does it and as
+// backtrace_symbols gets it: each frame's line with the name of the
+// function holding (return address - 1). Every frame re-reads
+// /proc/self/maps and the object's tables; nothing is kept between frames.
+void BM_SymbolizeTrace(benchmark::State& state) {
   const std::vector<void*>& addresses = ReturnAddresses();
-  char out[1024];
+  for (auto _ : state) {
+    CountingHandler handler;
+    kelmbase::debug::OutputBacktrace(
+        const_cast<const void* const*>(addresses.data()), addresses.size(),
+        nullptr, &handler);
+    benchmark::DoNotOptimize(handler.bytes());
+  }
+  state.SetItemsProcessed(state.iterations() * addresses.size());
+}
+BENCHMARK(BM_SymbolizeTrace)->Unit(benchmark::kMillisecond);
+
+// Only the per-address search for the object file (open and read the proc
+// files, open and close the object), without any symbol lookup: the least
+// that the crash printer's per-frame re-reading costs.
+void BM_FindObjectFileOnly(benchmark::State& state) {
+  const std::vector<void*>& addresses = ReturnAddresses();
   for (auto _ : state) {
     for (void* address : addresses) {
-      benchmark::DoNotOptimize(kelmbase::debug::SymbolizePc(
-          reinterpret_cast<uintptr_t>(address) - 1, out, sizeof(out)));
+      uint64_t start = 0;
+      uint64_t bias = 0;
+      char path[1024];
+      const int fd = kelmbase::debug::OpenObjectFileForPc(
+          reinterpret_cast<uintptr_t>(address) - 1, &start, &bias, path,
+          sizeof(path));
+      if (fd >= 0) close(fd);
+      benchmark::DoNotOptimize(bias);
     }
   }
   state.SetItemsProcessed(state.iterations() * addresses.size());
 }
-BENCHMARK(BM_SymbolizePc)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindObjectFileOnly)->Unit(benchmark::kMillisecond);
 
+// The same 1,000 addresses in one call. It names addresses through the
+// loader's dynamic symbols only, which this program's own functions are not
+// among, so its lines read "<path>(+0x<offset>) [<address>]": it finds the
+// object, not the function.
 void BM_BacktraceSymbols(benchmark::State& state) {
   const std::vector<void*>& addresses = ReturnAddresses();
   for (auto _ : state) {
@@ -157,7 +198,10 @@ const kelm_bench::RatioRegistration kDemangleRatio(
     "Demangle/abi::__cxa_demangle (runtime's names)", "BM_Demangle",
     "BM_CxaDemangle");
 const kelm_bench::RatioRegistration kSymbolizeRatio(
-    "SymbolizePc/backtrace_symbols (1,000 addresses)", "BM_SymbolizePc",
-    "BM_BacktraceSymbols");
+    "Symbolize trace/backtrace_symbols (1,000 addresses)",
+    "BM_SymbolizeTrace", "BM_BacktraceSymbols");
+const kelm_bench::RatioRegistration kObjectFileRatio(
+    "Object-file search alone/backtrace_symbols (1,000 addresses)",
+    "BM_FindObjectFileOnly", "BM_BacktraceSymbols");
 
 }  // namespace

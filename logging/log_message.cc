@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "agent/base/debug/signal_safe_text.h"
 #include "agent/base/debug/stack_trace.h"
 #include "logging/log_flags.h"
 #include "logging/log_prefix.h"
@@ -24,7 +25,7 @@ int64_t NowUnixMicros() {
 
 // Prints the stack through the program's one stack-trace printer (no heap,
 // no lock, only write(2)), from the frame that called the dumper's caller
-// on, less `skip_frames` more.
+// on, less `skip_frames` more, under the fatal-trace switches.
 void DefaultStackDumper(int skip_frames) {
   const void* frames[kelmbase::debug::StackTrace::kMaxFrames];
   const size_t count = kelmbase::debug::CollectStackFrames(
@@ -32,7 +33,8 @@ void DefaultStackDumper(int skip_frames) {
   // The collecting function's frame and this one's.
   size_t skip = 2 + static_cast<size_t>(skip_frames < 0 ? 0 : skip_frames);
   if (skip > count) skip = count;
-  kelmbase::debug::StackTrace(frames + skip, count - skip).Print();
+  WriteStackFrames(frames + skip, count - skip, StackTraceFrameLimit(),
+                   SymbolizeStackTrace());
 }
 
 std::atomic<StackDumper> g_stack_dumper{&DefaultStackDumper};
@@ -58,6 +60,31 @@ void SetFatalMessageSaver(FatalMessageSaver saver) {
 
 void DumpFatalStackTrace(int skip_frames) {
   g_stack_dumper.load(std::memory_order_acquire)(skip_frames + 1);
+}
+
+void WriteStackFrames(const void* const* frames, size_t count,
+                      int32_t frame_limit, bool symbolize) {
+  if (frame_limit <= 0) return;
+  if (count > static_cast<size_t>(frame_limit)) {
+    count = static_cast<size_t>(frame_limit);
+  }
+  if (symbolize) {
+    kelmbase::debug::StackTrace(frames, count).Print();
+    return;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    char number[30];
+    kelmbase::debug::FormatInteger(i, number, sizeof(number), 10, 1);
+    char address[17];
+    kelmbase::debug::FormatInteger(reinterpret_cast<uintptr_t>(frames[i]),
+                                   address, sizeof(address), 16, 12);
+    char line[64] = "#";
+    kelmbase::debug::AppendCString(line, sizeof(line), number);
+    kelmbase::debug::AppendCString(line, sizeof(line), " 0x");
+    kelmbase::debug::AppendCString(line, sizeof(line), address);
+    kelmbase::debug::AppendCString(line, sizeof(line), "\n");
+    WriteToStderr(line, strlen(line));
+  }
 }
 
 void WriteToStderr(const char* data, size_t size) {

@@ -1,6 +1,8 @@
 #ifndef LOGGING_LOG_MESSAGE_H_
 #define LOGGING_LOG_MESSAGE_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <sstream>
 #include <string>
 
@@ -61,9 +63,18 @@ class LogMessageFatal : public LogMessage {
 // leaving out `skip_frames` frames of the caller's. The default prints
 // through kelmbase::debug::StackTrace; another dumper may be installed once
 // at start-up. Must be async-signal-safe.
+// The default dumper honours SymbolizeStackTrace() and
+// StackTraceFrameLimit() (log_flags.h), read at the moment it prints.
 using StackDumper = void (*)(int skip_frames);
 void SetFatalStackDumper(StackDumper dumper);
 void DumpFatalStackTrace(int skip_frames);
+
+// Writes the first min(`count`, `frame_limit`) of `frames` to standard
+// error, numbered from 0: through kelmbase::debug::StackTrace when
+// `symbolize`, else as "#<n> 0x<address, at least 12 hex digits>" lines.
+// Nothing when `frame_limit` <= 0. Async-signal-safe; errno is kept.
+void WriteStackFrames(const void* const* frames, size_t count,
+                      int32_t frame_limit, bool symbolize);
 
 // Called with the whole text of a FATAL record (prefix, message, newline and
 // NUL; `size` counts all of it) just before the record is written and the

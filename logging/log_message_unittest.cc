@@ -99,6 +99,56 @@ TEST(LogMessageDeathTest, FatalWritesStackTraceAndAborts) {
                "FatalWritesStackTraceAndAborts_Test::TestBody\\(\\)\n");
 }
 
+// The fatal trace follows the symbolisation switch and the frame limit that
+// the framework's flags set. The trace is the last thing written, so each
+// pattern ends at the end of the child's output.
+TEST(LogMessageDeathTest, FatalTraceFollowsSymbolizationAndFrameLimit) {
+  struct Case {
+    bool symbolize;
+    int32_t limit;
+    const char* trace_re;
+  } cases[] = {
+      {false, 2, "#0 0x[0-9a-f]{12,}\n#1 0x[0-9a-f]{12,}\n$"},
+      {false, 1, "#0 0x[0-9a-f]{12,}\n$"},
+      {true, 3, "(#[0-9] 0x[0-9a-f]{12,} [^\n]+\n){3}$"},
+      {true, 0, "$"},
+      {false, -1, "$"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "symbolize " << c.symbolize
+                                    << ", limit " << c.limit);
+    EXPECT_DEATH(
+        {
+          SetSymbolizeStackTrace(c.symbolize);
+          SetStackTraceFrameLimit(c.limit);
+          LOG(FATAL) << "limited";
+        },
+        std::string(" limited\n\\*\\*\\* Check failure stack trace: "
+                    "\\*\\*\\*\n") +
+            c.trace_re);
+  }
+}
+
+[[gnu::noinline]] void FailAtDepth(int depth) {
+  if (depth > 0) {
+    FailAtDepth(depth - 1);
+    asm volatile("" ::: "memory");  // Not a tail call: keep every frame.
+    return;
+  }
+  LOG(FATAL) << "deep";
+}
+
+TEST(LogMessageDeathTest, FatalTraceStopsAtTheDefaultFrameLimit) {
+  ASSERT_EQ(StackTraceFrameLimit(), 128);
+  EXPECT_DEATH(
+      {
+        SetSymbolizeStackTrace(false);
+        FailAtDepth(200);
+      },
+      " deep\n\\*\\*\\* Check failure stack trace: \\*\\*\\*\n"
+      "(#[0-9]+ 0x[0-9a-f]{12,}\n){127}#127 0x[0-9a-f]{12,}\n$");
+}
+
 TEST(LogMessageDeathTest, FatalIsWrittenEvenAboveMinLogLevel) {
   EXPECT_DEATH(
       {

@@ -11,7 +11,26 @@
 
 namespace kelmbase {
 
-MessagePumpLibevent::MessagePumpLibevent() : event_base_(event_base_new()) {
+namespace {
+
+// libevent's default clock on Linux is the coarse monotonic one, whose
+// ticks are milliseconds apart, and epoll's time-out counts whole
+// milliseconds: a short timer would fire up to a tick late. The precise
+// timer reads the ordinary monotonic clock and arms a timer descriptor,
+// one more system call per sleep.
+struct event_base* NewPreciseEventBase() {
+  struct event_config* config = event_config_new();
+  CHECK(config);
+  event_config_set_flag(config, EVENT_BASE_FLAG_PRECISE_TIMER);
+  struct event_base* base = event_base_new_with_config(config);
+  event_config_free(config);
+  return base;
+}
+
+}  // namespace
+
+MessagePumpLibevent::MessagePumpLibevent()
+    : event_base_(NewPreciseEventBase()) {
   CHECK(event_base_);
 
   int fds[2];
@@ -51,10 +70,15 @@ void MessagePumpLibevent::Run(Delegate* delegate) {
     if (run_state.should_quit)
       break;
 
-    // Let libevent dispatch whatever is ready without blocking.
-    delegate->BeginWorkItem();
-    event_base_loop(event_base_, EVLOOP_NONBLOCK);
-    delegate->EndWorkItem();
+    // Let libevent dispatch whatever is ready without blocking. The event
+    // base is private to this pump and holds nothing but the wake-up event
+    // between sleeps, so a pass can only find a pending wake-up: without
+    // one, the pass (a system call) is skipped.
+    if (wakeup_pending_.load(std::memory_order_acquire)) {
+      delegate->BeginWorkItem();
+      event_base_loop(event_base_, EVLOOP_NONBLOCK);
+      delegate->EndWorkItem();
+    }
 
     if (next.is_immediate()) {
       processed_io_events_ = false;
@@ -110,17 +134,38 @@ void MessagePumpLibevent::Quit() {
 }
 
 void MessagePumpLibevent::ScheduleWork() {
-  const char byte = 0;
-  while (write(wakeup_pipe_in_, &byte, 1) < 0 && errno == EINTR) {
+  // One byte in the pipe wakes the pump as well as many would: while one
+  // is pending, later calls write nothing. The plain load keeps the common
+  // already-signalled case free of a read-modify-write.
+  if (wakeup_pending_.load(std::memory_order_acquire) ||
+      wakeup_pending_.exchange(true, std::memory_order_acq_rel)) {
+    return;
   }
+  const char byte = 0;
+  ssize_t written;
+  do {
+    written = write(wakeup_pipe_in_, &byte, 1);
+  } while (written < 0 && errno == EINTR);
+  // A full pipe already holds a wake-up. Any other failure wrote nothing:
+  // leave the next call free to try again rather than never waking.
+  if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+    wakeup_pending_.store(false, std::memory_order_release);
 }
 
 // static
 void MessagePumpLibevent::OnWakeup(int fd, short flags, void* context) {
   auto* pump = static_cast<MessagePumpLibevent*>(context);
-  char byte;
-  while (read(pump->wakeup_pipe_out_, &byte, 1) < 0 && errno == EINTR) {
+  // Drain first, then clear the flag: a ScheduleWork after the clear
+  // writes a fresh byte, so no wake-up is lost. The clear is a
+  // read-modify-write so that it reads the latest setter's value, and the
+  // DoWork that follows sees the work that setter posted.
+  char bytes[64];
+  for (;;) {
+    const ssize_t got = read(pump->wakeup_pipe_out_, bytes, sizeof(bytes));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < static_cast<ssize_t>(sizeof(bytes))) break;
   }
+  pump->wakeup_pending_.exchange(false, std::memory_order_acq_rel);
   pump->processed_io_events_ = true;
   event_base_loopbreak(pump->event_base_);
 }

@@ -313,19 +313,53 @@ TEST(MessagePumpCreateTest, UiTypeUsesTheRegisteredFactory) {
             nullptr);
 }
 
-TEST(MessagePumpLibeventTest, DispatchesNativeWorkBetweenDoWorks) {
+// Between DoWorks the pump runs a non-blocking libevent pass, bracketed as
+// a work item, only while a wake-up is pending: its event base holds
+// nothing else that could be ready.
+TEST(MessagePumpLibeventTest, PassesOverTheEventBaseOnlyForAPendingWakeUp) {
+  struct Case {
+    const char* name;
+    bool wake_up_before_run;
+    int passes;
+  };
+  const Case kCases[] = {
+      {"nothing pending", false, 0},
+      {"a wake-up pending", true, 1},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    MessagePumpLibevent pump;
+    if (c.wake_up_before_run)
+      pump.ScheduleWork();
+    int calls = 0;
+    ScriptedDelegate delegate([&] {
+      if (++calls == 4)
+        pump.Quit();
+      return WorkNow();
+    });
+    pump.Run(&delegate);
+    EXPECT_EQ(delegate.do_work_calls, 4);
+    EXPECT_EQ(delegate.begin_work_item_calls, c.passes);
+    EXPECT_EQ(delegate.end_work_item_calls, c.passes);
+  }
+}
+
+// However many ScheduleWork calls arrive while a wake-up is pending, the
+// pump wakes once for them: one byte is written and the wake-up drains the
+// pipe, so no stale bytes cause later spurious DoWorks.
+TEST(MessagePumpLibeventTest, WakeUpsWhilePendingWakeThePumpOnce) {
   MessagePumpLibevent pump;
-  int calls = 0;
-  ScriptedDelegate delegate([&] {
-    if (++calls == 3)
-      pump.Quit();
-    return WorkNow();
-  });
+  for (int i = 0; i < 100; ++i)
+    pump.ScheduleWork();
+  ScriptedDelegate delegate([] { return NoDelayedWork(); },
+                            [&] { pump.Quit(); });
   pump.Run(&delegate);
-  // Each DoWork that does not quit is followed by one non-blocking libevent
-  // pass bracketed as a work item.
-  EXPECT_EQ(delegate.begin_work_item_calls, 2);
-  EXPECT_EQ(delegate.end_work_item_calls, 2);
+  // The first DoWork, then the one after the wake-up's pass; idle work
+  // then quits instead of sleeping.
+  EXPECT_EQ(delegate.do_work_calls, 2);
+  EXPECT_EQ(delegate.begin_work_item_calls, 1);
+  EXPECT_EQ(delegate.do_idle_work_calls, 1);
+  EXPECT_EQ(delegate.before_wait_calls, 0);
 }
 
 TEST(MessagePumpLibeventTest, ManyWakeUpsFromManyThreadsAreAllAbsorbed) {

@@ -64,10 +64,15 @@ static_assert(sizeof(SamplesMetadata) == 24);
 
 namespace internal {
 // Holds a heap samples object's own metadata; a base class so that it is
-// built before the samples that point at it.
-struct OwnedSamplesMetadata {
+// built before the samples that point at it. Every sample writes the sum
+// and the count, so the record gets a cache line of its own: if it shared
+// one with the fields that every add reads (the vtable pointer, the counts
+// pointer) or with a heap neighbour, each add on one core would take those
+// away from the adds running on the others.
+struct alignas(64) OwnedSamplesMetadata {
   SamplesMetadata owned_meta;
 };
+static_assert(sizeof(OwnedSamplesMetadata) == 64);
 }  // namespace internal
 
 class HistogramSamples {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <new>
+#include <vector>
 
 #include "agent/base/memory/lazy_singleton.h"
 #include "agent/base/strings/string_printf.h"
@@ -13,6 +16,8 @@ namespace kelmbase {
 namespace {
 
 constexpr int kBarWidth = 72;
+
+constexpr size_t kCacheLine = 64;
 
 // One lock for the one-time creation of every vector's counts array.
 LazySingleton<Lock> g_counts_lock;
@@ -108,7 +113,8 @@ void SampleVectorBase::AddCountAt(int32_t value, int32_t count) {
   const size_t bucket = BucketIndexOf(value);
   const int64_t weighted = static_cast<int64_t>(count) * value;
 
-  if (counts() == nullptr) {
+  int32_t* cells = counts();
+  if (cells == nullptr) {
     if (single_sample().TryAccumulate(bucket, count)) {
       AddToSumAndCount(weighted, count);
       // A counts array made meanwhile must get the word's samples.
@@ -116,9 +122,10 @@ void SampleVectorBase::AddCountAt(int32_t value, int32_t count) {
       return;
     }
     EnsureCountsStorage();
+    cells = counts();
   }
 
-  const int32_t old_count = AddCount(counts() + bucket, count);
+  const int32_t old_count = AddCount(cells + bucket, count);
   AddToSumAndCount(weighted, count);
   const int32_t new_count = WrappingAdd(old_count, count);
   if ((old_count < 0) != (new_count < 0) && count > 0) {
@@ -298,8 +305,20 @@ bool SampleVector::AttachExistingCounts() const {
 }
 
 int32_t* SampleVector::CreateCountsStorage() {
-  counts_storage_.assign(bucket_count(), 0);
-  return counts_storage_.data();
+  // The array starts on a cache line and fills its last line alone, so that
+  // the adds of other threads to it never evict an unrelated heap neighbour
+  // from a reader's cache, nor the other way round.
+  const size_t bytes =
+      (bucket_count() * sizeof(int32_t) + kCacheLine - 1) / kCacheLine *
+      kCacheLine;
+  void* memory = ::operator new(bytes, std::align_val_t{kCacheLine});
+  std::memset(memory, 0, bytes);
+  counts_storage_.reset(static_cast<int32_t*>(memory));
+  return counts_storage_.get();
+}
+
+void SampleVector::FreeCounts::operator()(int32_t* counts) const {
+  ::operator delete(counts, std::align_val_t{kCacheLine});
 }
 
 PersistentSampleVector::PersistentSampleVector(

@@ -98,6 +98,37 @@ TEST_F(SampleVectorTest, SecondBucketMovesTheWordIntoCounts) {
   EXPECT_EQ(3, samples.redundant_count());
 }
 
+// Both ends of every bucket land in that bucket, whatever the number of
+// buckets: counts arrays that end inside a cache line or fill several,
+// searched ranges of a few buckets or of a thousand.
+TEST_F(SampleVectorTest, BothEndsOfEveryBucketAreCounted) {
+  for (const uint32_t buckets : {3u, 15u, 16u, 17u, 50u, 1000u}) {
+    SCOPED_TRACE(buckets);
+    BucketRanges ranges(buckets + 1);
+    Histogram::InitializeExponentialRanges(1, 1000000, &ranges);
+    SampleVector samples(&ranges);
+    int64_t sum = 0;
+    for (size_t i = 0; i < buckets; ++i) {
+      const int32_t low = ranges.range(i);
+      const int32_t high = ranges.range(i + 1) - 1;
+      samples.AddCountAt(low, 1);
+      samples.AddCountAt(high, 1);
+      sum += int64_t{low} + high;
+    }
+    for (size_t i = 0; i < buckets; ++i) {
+      EXPECT_EQ(2, samples.CountAtIndex(i)) << "bucket " << i;
+    }
+    EXPECT_EQ(static_cast<int32_t>(2 * buckets), samples.TotalCount());
+    EXPECT_EQ(static_cast<int32_t>(2 * buckets), samples.redundant_count());
+    EXPECT_EQ(sum, samples.sum());
+    size_t listed = 0;
+    for (auto it = samples.MakeIterator(); !it->IsDone(); it->Advance()) {
+      ++listed;
+    }
+    EXPECT_EQ(buckets, listed);
+  }
+}
+
 TEST_F(SampleVectorTest, WordHoldsUpTo65535Samples) {
   auto ranges = IdentityRanges();
   SampleVector samples(ranges.get());

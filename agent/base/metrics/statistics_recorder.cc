@@ -68,9 +68,7 @@ StatisticsRecorder::Registry* g_registry = nullptr;
 bool g_exit_dump_scheduled = false;
 }  // namespace
 
-std::atomic<bool> StatisticsRecorder::callbacks_active_{false};
-std::atomic<StatisticsRecorder::GlobalSampleHook>
-    StatisticsRecorder::global_sample_hook_{nullptr};
+StatisticsRecorder::SampleHooks StatisticsRecorder::sample_hooks_;
 
 StatisticsRecorder::Registry* StatisticsRecorder::EnsureInstanceLocked() {
   if (g_registry == nullptr) {
@@ -226,11 +224,11 @@ void StatisticsRecorder::SetRecordCheckerForTesting(
 }
 
 void StatisticsRecorder::SetCallbacksActiveForTesting(bool active) {
-  callbacks_active_.store(active, std::memory_order_relaxed);
+  sample_hooks_.callbacks_active.store(active, std::memory_order_relaxed);
 }
 
 void StatisticsRecorder::SetGlobalSampleHookForTesting(GlobalSampleHook hook) {
-  global_sample_hook_.store(hook, std::memory_order_release);
+  sample_hooks_.global_sample_hook.store(hook, std::memory_order_release);
 }
 
 void StatisticsRecorder::ForgetAllForTesting() {

@@ -254,26 +254,33 @@ TEST_P(ThreadTest, DelayedTasksRunByRunTimeThenPostingOrderAndNeverEarly) {
   };
   Lock lock;
   std::vector<Run> runs;
+  WaitableEvent all_ran(WaitableEvent::ResetPolicy::kManual,
+                        WaitableEvent::InitialState::kNotSignaled);
   auto post = [&](char name, Duration delay) {
     const MonotonicTime earliest =
         MonotonicTime::Now() + (delay.is_positive() ? delay : Duration());
     runner->PostDelayedTask(
         FROM_HERE,
         BindOneShot(
-            [](Lock* l, std::vector<Run>* r, char n, MonotonicTime e) {
+            [](Lock* l, std::vector<Run>* r, WaitableEvent* done, char n,
+               MonotonicTime e) {
               ScopedLock hold(*l);
               r->push_back(Run{n, e, MonotonicTime::Now()});
+              if (r->size() == 5)
+                done->Signal();
             },
-            &lock, &runs, name, earliest),
+            &lock, &runs, &all_ran, name, earliest),
         delay);
   };
-  post('A', Duration::FromMilliseconds(40));
-  post('B', Duration::FromMilliseconds(20));
-  post('C', Duration::FromMilliseconds(20));
+  // The gaps between the delays are wide so that a poster stalled between
+  // two posts on a loaded machine cannot reorder the run times.
+  post('A', Duration::FromMilliseconds(300));
+  post('B', Duration::FromMilliseconds(150));
+  post('C', Duration::FromMilliseconds(150));
   post('D', Duration());
-  post('E', Duration::FromMilliseconds(-10));
+  post('E', Duration::FromMilliseconds(-100));
   release.Signal();
-  PlatformThread::Sleep(Duration::FromMilliseconds(80));
+  all_ran.Wait();
   thread.Stop();
 
   ScopedLock hold(lock);

@@ -128,7 +128,7 @@ void TraceArgumentSet::AddMessage(const char* name,
   Append(name, kMessage).as_message = value.release();
 }
 
-void TraceArgumentSet::Reset() {
+void TraceArgumentSet::ReleaseValues() {
   for (size_t i = 0; i < count_; ++i) {
     if (kinds_[i] == kConvertable)
       delete values_[i].as_convertable;

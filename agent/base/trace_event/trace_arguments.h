@@ -136,7 +136,19 @@ class TraceArgumentSet {
   }
 
   // Releases the owned values; the count becomes 0.
-  void Reset();
+  void Reset() {
+    if (count_ != 0)
+      ReleaseValues();
+  }
+
+  // Whether a value lives in the event's string storage (kind 7).
+  bool HasCopiedStrings() const {
+    for (size_t i = 0; i < count_; ++i) {
+      if (kinds_[i] == kCopiedString)
+        return true;
+    }
+    return false;
+  }
 
   size_t size() const { return count_; }
   Kind kind(size_t i) const { return static_cast<Kind>(kinds_[i]); }
@@ -154,6 +166,7 @@ class TraceArgumentSet {
 
  private:
   Value& Append(const char* name, Kind kind);
+  void ReleaseValues();
 
   uint8_t count_ = 0;
   uint8_t kinds_[kMaxSize] = {};

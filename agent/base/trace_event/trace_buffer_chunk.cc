@@ -18,13 +18,6 @@ void TraceBufferChunk::Reset(uint32_t new_seq) {
   cached_overhead_estimate_.reset();
 }
 
-TraceEvent* TraceBufferChunk::AddTraceEvent(size_t* event_index) {
-  // A slot past the end would be shared with whatever follows the chunk.
-  CHECK(!IsFull());
-  *event_index = next_free_++;
-  return &chunk_[*event_index];
-}
-
 void TraceBufferChunk::EstimateTraceMemoryOverhead(
     TraceEventMemoryOverhead* overhead) {
   if (!cached_overhead_estimate_) {

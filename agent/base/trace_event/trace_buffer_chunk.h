@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "agent/base/trace_event/trace_event.h"
+#include "logging/check.h"
 
 namespace kelmbase {
 namespace trace_event {
@@ -29,7 +30,12 @@ class TraceBufferChunk {
 
   // The next free slot; its index goes to `event_index`. The chunk must not
   // be full.
-  TraceEvent* AddTraceEvent(size_t* event_index);
+  TraceEvent* AddTraceEvent(size_t* event_index) {
+    // A slot past the end would be shared with whatever follows the chunk.
+    CHECK(!IsFull());
+    *event_index = next_free_++;
+    return &chunk_[*event_index];
+  }
   bool IsFull() const { return next_free_ == kTraceBufferChunkSize; }
 
   size_t size() const { return next_free_; }
@@ -42,10 +48,11 @@ class TraceBufferChunk {
   void EstimateTraceMemoryOverhead(TraceEventMemoryOverhead* overhead);
 
  private:
+  // What every added event reads, ahead of the slots.
   size_t next_free_ = 0;
+  uint32_t seq_;
   std::unique_ptr<TraceEventMemoryOverhead> cached_overhead_estimate_;
   TraceEvent chunk_[kTraceBufferChunkSize];
-  uint32_t seq_;
 };
 
 }  // namespace trace_event

@@ -21,20 +21,6 @@ TraceEvent::TraceEvent(int32_t thread_id, MonotonicTime timestamp,
 
 TraceEvent::~TraceEvent() = default;
 
-void TraceEvent::Reset(int32_t thread_id, MonotonicTime timestamp,
-                       ThreadCpuTime thread_timestamp,
-                       int64_t thread_instruction_count, char phase,
-                       const TraceCategory* category, const char* name,
-                       const char* scope, uint64_t id, uint64_t bind_id,
-                       TraceArgumentSet* args, uint32_t flags) {
-  duration_ = Duration::FromMicroseconds(-1);
-  thread_duration_ = Duration();
-  thread_instruction_delta_ = 0;
-  args_.Reset();
-  Init(thread_id, timestamp, thread_timestamp, thread_instruction_count,
-       phase, category, name, scope, id, bind_id, args, flags);
-}
-
 void TraceEvent::Reset() {
   args_.Reset();
   storage_.Reset(0);
@@ -52,28 +38,6 @@ void TraceEvent::Reset() {
   flags_ = 0;
   bind_id_ = 0;
   phase_ = kPhaseBegin;
-}
-
-void TraceEvent::Init(int32_t thread_id, MonotonicTime timestamp,
-                      ThreadCpuTime thread_timestamp,
-                      int64_t thread_instruction_count, char phase,
-                      const TraceCategory* category, const char* name,
-                      const char* scope, uint64_t id, uint64_t bind_id,
-                      TraceArgumentSet* args, uint32_t flags) {
-  timestamp_ = timestamp;
-  thread_timestamp_ = thread_timestamp;
-  thread_instruction_count_ = thread_instruction_count;
-  scope_ = scope;
-  id_ = id;
-  category_ = category;
-  name_ = name;
-  thread_id_ = thread_id;
-  flags_ = flags;
-  bind_id_ = bind_id;
-  phase_ = phase;
-  if (args != nullptr)
-    args_ = std::move(*args);
-  args_.CopyStringsTo(&storage_, (flags & kFlagCopy) != 0, &name_, &scope_);
 }
 
 void TraceEvent::MoveFrom(TraceEvent* other) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "agent/base/time/time.h"
 #include "agent/base/trace_event/trace_arguments.h"
@@ -61,12 +62,20 @@ class TraceEvent {
   ~TraceEvent();
 
   // Re-initialises the slot in place, as the constructor does; the old
-  // arguments and strings are released.
+  // arguments and strings are released. Inline: it is the one per-event
+  // step of recording into a chunk.
   void Reset(int32_t thread_id, MonotonicTime timestamp,
              ThreadCpuTime thread_timestamp, int64_t thread_instruction_count,
              char phase, const TraceCategory* category, const char* name,
              const char* scope, uint64_t id, uint64_t bind_id,
-             TraceArgumentSet* args, uint32_t flags);
+             TraceArgumentSet* args, uint32_t flags) {
+    duration_ = Duration::FromMicroseconds(-1);
+    thread_duration_ = Duration();
+    thread_instruction_delta_ = 0;
+    args_.Reset();
+    Init(thread_id, timestamp, thread_timestamp, thread_instruction_count,
+         phase, category, name, scope, id, bind_id, args, flags);
+  }
   // Back to the default event, releasing arguments and strings.
   void Reset();
 
@@ -108,7 +117,28 @@ class TraceEvent {
             ThreadCpuTime thread_timestamp, int64_t thread_instruction_count,
             char phase, const TraceCategory* category, const char* name,
             const char* scope, uint64_t id, uint64_t bind_id,
-            TraceArgumentSet* args, uint32_t flags);
+            TraceArgumentSet* args, uint32_t flags) {
+    timestamp_ = timestamp;
+    thread_timestamp_ = thread_timestamp;
+    thread_instruction_count_ = thread_instruction_count;
+    scope_ = scope;
+    id_ = id;
+    category_ = category;
+    name_ = name;
+    thread_id_ = thread_id;
+    flags_ = flags;
+    bind_id_ = bind_id;
+    phase_ = phase;
+    if (args != nullptr && args->size() != 0)
+      args_ = std::move(*args);
+    // Strings are copied only when asked for; otherwise a slot reused from
+    // an event that had some just lets its storage go.
+    if ((flags & kFlagCopy) != 0 || args_.HasCopiedStrings() ||
+        !storage_.empty()) [[unlikely]] {
+      args_.CopyStringsTo(&storage_, (flags & kFlagCopy) != 0, &name_,
+                          &scope_);
+    }
+  }
 
   MonotonicTime timestamp_;
   ThreadCpuTime thread_timestamp_;

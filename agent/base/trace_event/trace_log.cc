@@ -10,6 +10,7 @@
 #include "agent/base/strings/string_split.h"
 #include "agent/base/strings/string_util.h"
 #include "agent/base/system/sys_info.h"
+#include "agent/base/task/current_thread.h"
 #include "agent/base/task/sequenced_task_runner_handle.h"
 #include "agent/base/task/thread_task_runner_handle.h"
 #include "agent/base/threading/thread_local_storage.h"
@@ -38,6 +39,10 @@ struct TraceLogThreadState {
   // dropped.
   bool inside_log = false;
   bool blocks_message_loop = false;
+  // The thread's name as the thread-name registry has it, kept up to date
+  // by the registry's observer (below) so that events need not ask the
+  // registry.
+  const char* current_name = nullptr;
   // The name pointer the thread last reported.
   const char* last_reported_name = nullptr;
   // The thread's own chunk holder, or null.
@@ -84,23 +89,56 @@ ThreadLocalStorage::Slot& ThreadStateSlot() {
   return *slot;
 }
 
-// The calling thread's state, made on first use; null once the thread's
-// slots are being destroyed (the thread is ending).
-TraceLogThreadState* CurrentThreadState() {
-  auto* state = static_cast<TraceLogThreadState*>(ThreadStateSlot().Get());
-  if (state != nullptr) [[likely]]
-    return state;
+// The calling thread's state lives in the thread's static thread-local
+// block, beside the other per-thread words the emit path reads, so that an
+// event costs one thread-local load and touches no extra heap memory. The
+// slot holds a pointer to it so that its destructor releases the thread's
+// buffer when the thread ends. `t_thread_state` points at it from its
+// first use until then.
+constinit thread_local TraceLogThreadState t_thread_state_storage
+    __attribute__((tls_model("initial-exec")));
+constinit thread_local TraceLogThreadState* t_thread_state
+    __attribute__((tls_model("initial-exec"))) = nullptr;
+
+__attribute__((noinline)) TraceLogThreadState* CreateThreadState() {
   if (ThreadLocalStorage::HasBeenDestroyed())
     return nullptr;
-  state = new TraceLogThreadState();
+  TraceLogThreadState* state = &t_thread_state_storage;
+  state->current_name =
+      ThreadNameRegistry::GetInstance()->GetNameForCurrentThread();
   ThreadStateSlot().Set(state);
+  t_thread_state = state;
   return state;
 }
 
-// The calling thread's state if it has one; never makes it.
-TraceLogThreadState* ExistingThreadState() {
-  return static_cast<TraceLogThreadState*>(ThreadStateSlot().Get());
+// Keeps each thread's `current_name` equal to what the thread-name registry
+// answers for it. The registry tells it, on the naming thread and under the
+// registry's leaf lock, so it only writes that thread's own state; a thread
+// without a state yet reads its name when the state is made.
+class ThreadNameMirror : public ThreadNameRegistry::Observer {
+ public:
+  void OnThreadNameChanged(const char* name) override {
+    if (t_thread_state != nullptr)
+      t_thread_state->current_name = name;
+  }
+};
+
+ThreadNameMirror* GetThreadNameMirror() {
+  static ThreadNameMirror* const mirror = new ThreadNameMirror();
+  return mirror;
 }
+
+// The calling thread's state, made on first use; null once the thread's
+// slots are being destroyed (the thread is ending).
+inline TraceLogThreadState* CurrentThreadState() {
+  TraceLogThreadState* state = t_thread_state;
+  if (state != nullptr) [[likely]]
+    return state;
+  return CreateThreadState();
+}
+
+// The calling thread's state if it has one; never makes it.
+TraceLogThreadState* ExistingThreadState() { return t_thread_state; }
 
 class ScopedReentrancyGuard {
  public:
@@ -133,21 +171,50 @@ int64_t InstructionCountNow(uint32_t flags, bool other_thread,
 
 // A thread's own chunk. Touched only by its thread, except that chunks are
 // exchanged with the buffer under the log's main lock.
-class TraceLog::ThreadLocalEventBuffer : public MemoryDumpProvider {
+//
+// Lifetime: made on the thread's first recorded event while the thread has
+// a CurrentThread and a runner handle; deleted on that thread when its
+// task machinery goes away (WillDestroyCurrentThread), when a newer buffer
+// generation replaces it, or when the thread opts out of its own buffer.
+// Deleting it hands its chunk back, so the events in it stay readable.
+class TraceLog::ThreadLocalEventBuffer
+    : public CurrentThread::DestructionObserver,
+      public MemoryDumpProvider {
  public:
-  explicit ThreadLocalEventBuffer(TraceLog* trace_log);
+  ThreadLocalEventBuffer(TraceLog* trace_log,
+                         TraceLogThreadState* thread_state,
+                         CurrentThread current_thread);
   ~ThreadLocalEventBuffer() override;
 
-  TraceEvent* AddTraceEvent(TraceEventHandle* handle);
+  TraceEvent* AddTraceEvent(TraceEventHandle* handle) {
+    if (chunk_ == nullptr || chunk_->IsFull()) [[unlikely]] {
+      if (!ReplaceChunk())
+        return nullptr;
+    }
+    size_t event_index;
+    TraceEvent* event = chunk_->AddTraceEvent(&event_index);
+    *handle = MakeTraceEventHandle(chunk_->seq(), chunk_index_, event_index);
+    return event;
+  }
   TraceEvent* GetEventByHandle(TraceEventHandle handle);
   int generation() const { return generation_; }
   // Called with the main lock held.
   void FlushWhileLocked();
 
+  // CurrentThread::DestructionObserver:
+  void WillDestroyCurrentThread() override;
+
   bool WriteMemoryDump(const MemoryDumpArgs& args, ProcessDump* dump) override;
 
  private:
+  // Gives a full chunk back and takes a fresh one; false when the buffer
+  // has none to give.
+  bool ReplaceChunk();
+
   TraceLog* const trace_log_;
+  TraceLogThreadState* const thread_state_;
+  // The task machinery this buffer is registered with.
+  CurrentThread current_thread_;
   std::unique_ptr<TraceBufferChunk> chunk_;
   size_t chunk_index_ = 0;
   const int generation_;
@@ -156,43 +223,49 @@ class TraceLog::ThreadLocalEventBuffer : public MemoryDumpProvider {
 namespace {
 void DeleteThreadState(void* value) {
   auto* state = static_cast<TraceLogThreadState*>(value);
-  // The thread is ending: its last chunk goes back to the buffer.
+  t_thread_state = nullptr;
+  // A buffer normally goes with its thread's task machinery, before the
+  // thread ends. One still here belongs to machinery that outlived its
+  // thread; delete it now (it unregisters itself) so that the machinery
+  // never calls into a thread state that is gone.
   delete state->event_buffer;
-  delete state;
+  *state = TraceLogThreadState();
 }
 }  // namespace
 
-TraceLog::ThreadLocalEventBuffer::ThreadLocalEventBuffer(TraceLog* trace_log)
+TraceLog::ThreadLocalEventBuffer::ThreadLocalEventBuffer(
+    TraceLog* trace_log, TraceLogThreadState* thread_state,
+    CurrentThread current_thread)
     : trace_log_(trace_log),
+      thread_state_(thread_state),
+      current_thread_(current_thread),
       generation_(trace_log->generation_.load(std::memory_order_acquire)) {
+  current_thread_.AddDestructionObserver(this);
   MemoryDumpManager::GetInstance()->RegisterDumpProvider(
       this, "ThreadLocalEventBuffer", ThreadTaskRunnerHandle::Get());
 }
 
 TraceLog::ThreadLocalEventBuffer::~ThreadLocalEventBuffer() {
+  current_thread_.RemoveDestructionObserver(this);
   MemoryDumpManager::GetInstance()->UnregisterDumpProvider(this);
-  ScopedLock lock(trace_log_->lock_);
-  FlushWhileLocked();
-}
-
-TraceEvent* TraceLog::ThreadLocalEventBuffer::AddTraceEvent(
-    TraceEventHandle* handle) {
-  if (chunk_ && chunk_->IsFull()) {
+  {
     ScopedLock lock(trace_log_->lock_);
     FlushWhileLocked();
   }
-  if (!chunk_) {
-    ScopedLock lock(trace_log_->lock_);
-    chunk_ = trace_log_->buffer_->GetChunk(&chunk_index_);
-    trace_log_->CheckIfBufferIsFullWhileLocked();
-  }
-  if (!chunk_)
-    return nullptr;
-  size_t event_index;
-  TraceEvent* event = chunk_->AddTraceEvent(&event_index);
-  if (handle != nullptr)
-    *handle = MakeTraceEventHandle(chunk_->seq(), chunk_index_, event_index);
-  return event;
+  if (thread_state_->event_buffer == this)
+    thread_state_->event_buffer = nullptr;
+}
+
+void TraceLog::ThreadLocalEventBuffer::WillDestroyCurrentThread() {
+  delete this;
+}
+
+bool TraceLog::ThreadLocalEventBuffer::ReplaceChunk() {
+  ScopedLock lock(trace_log_->lock_);
+  FlushWhileLocked();
+  chunk_ = trace_log_->buffer_->GetChunk(&chunk_index_);
+  trace_log_->CheckIfBufferIsFullWhileLocked();
+  return chunk_ != nullptr;
 }
 
 TraceEvent* TraceLog::ThreadLocalEventBuffer::GetEventByHandle(
@@ -241,6 +314,8 @@ TraceLog::TraceLog()
   }
   MemoryDumpManager::GetInstance()->RegisterDumpProvider(this, "TraceLog",
                                                          nullptr);
+  // Before any thread state exists: states are made only through the log.
+  ThreadNameRegistry::GetInstance()->AddObserver(GetThreadNameMirror());
 }
 
 TraceLog::~TraceLog() = default;
@@ -498,7 +573,6 @@ void TraceLog::SetCurrentThreadBlocksMessageLoop() {
   state->blocks_message_loop = true;
   // A buffer made before would keep serving the thread.
   delete state->event_buffer;
-  state->event_buffer = nullptr;
 }
 
 std::string TraceLog::GetThreadNames(int32_t thread_id) {
@@ -514,28 +588,40 @@ MonotonicTime TraceLog::overflow_timestamp() {
 
 bool TraceLog::ShouldAddAfterUpdatingState(const TraceCategory* category,
                                            int32_t thread_id) {
-  return ShouldAddForThreadState(category, thread_id, CurrentThreadState());
+  return ShouldAddForThreadState(category, thread_id, CurrentThreadId(),
+                                 CurrentThreadState());
 }
 
-bool TraceLog::ShouldAddForThreadState(const TraceCategory* category,
-                                       int32_t thread_id, TraceLogThreadState* state) {
+inline bool TraceLog::ShouldAddForThreadState(const TraceCategory* category,
+                                              int32_t thread_id,
+                                              int32_t current_thread_id,
+                                              TraceLogThreadState* state) {
   if (category->state.load(std::memory_order_acquire) == 0 ||
       state == nullptr || state->inside_log) {
     return false;
   }
-  if (thread_id != CurrentThreadId())
+  if (thread_id != current_thread_id)
     return true;
 
-  const char* name = ThreadNameRegistry::GetInstance()->GetNameForCurrentThread();
-  if (name == state->last_reported_name || name == nullptr || *name == '\0')
-    return true;
+  const char* name = state->current_name;
+  if (name != state->last_reported_name) [[unlikely]]
+    NoteThreadName(name, thread_id, state);
+  return true;
+}
+
+void TraceLog::NoteThreadName(const char* name, int32_t thread_id,
+                              TraceLogThreadState* state) {
+  // A null or empty name adds nothing; remembering it too spares the next
+  // event the call.
   state->last_reported_name = name;
+  if (name == nullptr || *name == '\0')
+    return;
 
   ScopedLock lock(thread_info_lock_);
   auto it = thread_names_.find(thread_id);
   if (it == thread_names_.end()) {
     thread_names_.emplace(thread_id, name);
-    return true;
+    return;
   }
   const std::vector<StringPiece> known =
       SplitIntoPieces(it->second, ",", kKeepWhitespace, kWantAll);
@@ -544,25 +630,34 @@ bool TraceLog::ShouldAddForThreadState(const TraceCategory* category,
       it->second.push_back(',');
     it->second.append(name);
   }
-  return true;
 }
 
-TraceLog::ThreadLocalEventBuffer* TraceLog::EnsureThreadLocalEventBuffer(
+inline TraceLog::ThreadLocalEventBuffer* TraceLog::EnsureThreadLocalEventBuffer(
+    TraceLogThreadState* state) {
+  ThreadLocalEventBuffer* buffer = state->event_buffer;
+  // A buffer exists only while the task machinery it registered with does,
+  // so the thread still has its CurrentThread; a thread that blocks its
+  // message loop never keeps one.
+  if (buffer != nullptr &&
+      buffer->generation() == generation_.load(std::memory_order_acquire))
+      [[likely]] {
+    return buffer;
+  }
+  return CreateThreadLocalEventBuffer(state);
+}
+
+TraceLog::ThreadLocalEventBuffer* TraceLog::CreateThreadLocalEventBuffer(
     TraceLogThreadState* state) {
   if (state->blocks_message_loop)
     return nullptr;
-  ThreadLocalEventBuffer* buffer = state->event_buffer;
-  if (buffer != nullptr) [[likely]] {
-    if (buffer->generation() == generation_.load(std::memory_order_acquire))
-      return buffer;
-    delete buffer;
-    state->event_buffer = nullptr;
-  }
+  // One of an older generation belongs to a buffer that is gone.
+  delete state->event_buffer;
   // Only a thread that runs tasks gets a buffer of its own; it keeps it
-  // until the thread ends or a new buffer generation starts.
-  if (!ThreadTaskRunnerHandle::IsSet())
+  // until its task machinery goes away or a new buffer generation starts.
+  const CurrentThread current_thread = CurrentThread::Get();
+  if (!current_thread || !ThreadTaskRunnerHandle::IsSet())
     return nullptr;
-  state->event_buffer = new ThreadLocalEventBuffer(this);
+  state->event_buffer = new ThreadLocalEventBuffer(this, state, current_thread);
   return state->event_buffer;
 }
 
@@ -608,17 +703,71 @@ void TraceLog::CheckIfBufferIsFullWhileLocked() {
   SetDisabledWhileLocked(kRecordingMode);
 }
 
+// The common case (a category that records without filters, on a thread
+// with its own chunk, no override hook, no echo) runs straight through:
+// one thread-local load, no lock, no allocation. Everything else goes to
+// AddEventSlow. Inlined into both emit paths, one call layer less per
+// event.
+__attribute__((always_inline)) inline TraceEventHandle TraceLog::AddEvent(
+    char phase, const TraceCategory* category, const char* name,
+    const char* scope, uint64_t id, uint64_t bind_id, int32_t thread_id,
+    MonotonicTime timestamp, ThreadCpuTime thread_timestamp,
+    TraceArgumentSet* args, uint32_t flags, int32_t current_thread_id) {
+  TraceLogThreadState* thread_state = CurrentThreadState();
+  if (!ShouldAddForThreadState(category, thread_id, current_thread_id,
+                               thread_state)) {
+    return 0;
+  }
+  ScopedReentrancyGuard guard(thread_state);
+
+  if ((flags & (kFlagFlowIn | kFlagFlowOut)) != 0 &&
+      (flags & kFlagProcessLocalBindId) != 0) {
+    bind_id ^= process_hash_;
+  }
+  EventStamp stamp;
+  // The offset is 0 unless set; skip the saturating subtraction then.
+  stamp.timestamp =
+      time_offset_.is_zero() ? timestamp : timestamp - time_offset_;
+  stamp.thread_timestamp = thread_timestamp;
+  stamp.thread_instruction_count = InstructionCountNow(
+      flags, thread_id != current_thread_id, thread_state);
+  const uint8_t state = category->state.load(std::memory_order_acquire);
+  if ((state & TraceCategory::kEnabledForRecording) == 0)
+    return AddEventSlow(state, nullptr, stamp, phase, category, name, scope,
+                        id, bind_id, thread_id, args, flags);
+
+  ThreadLocalEventBuffer* local_buffer =
+      EnsureThreadLocalEventBuffer(thread_state);
+  if (state != TraceCategory::kEnabledForRecording ||
+      local_buffer == nullptr ||
+      add_trace_event_override_.load(std::memory_order_acquire) != nullptr ||
+      (record_mode_.load(std::memory_order_relaxed) & kEchoToConsole) != 0)
+      [[unlikely]] {
+    return AddEventSlow(state, local_buffer, stamp, phase, category, name,
+                        scope, id, bind_id, thread_id, args, flags);
+  }
+  TraceEventHandle handle;
+  TraceEvent* slot = local_buffer->AddTraceEvent(&handle);
+  if (slot == nullptr)
+    return 0;
+  slot->Reset(thread_id, stamp.timestamp, stamp.thread_timestamp,
+              stamp.thread_instruction_count, phase, category, name, scope,
+              id, bind_id, args, flags);
+  return handle;
+}
+
 TraceEventHandle TraceLog::EmitEventForThread(
     char phase, const TraceCategory* category, const char* name,
     const char* scope, uint64_t id, uint64_t bind_id, int32_t thread_id,
     MonotonicTime timestamp, TraceArgumentSet* args, uint32_t flags) {
+  const int32_t current_thread_id = CurrentThreadId();
   ThreadCpuTime thread_now;
   if ((flags & (kFlagExplicitTimestamp | kFlagNoThreadTime)) == 0 &&
-      thread_id == CurrentThreadId()) {
+      thread_id == current_thread_id) {
     thread_now = ThreadCpuTime::Now();
   }
-  return EmitEventWithTimes(phase, category, name, scope, id, bind_id,
-                            thread_id, timestamp, thread_now, args, flags);
+  return AddEvent(phase, category, name, scope, id, bind_id, thread_id,
+                  timestamp, thread_now, args, flags, current_thread_id);
 }
 
 TraceEventHandle TraceLog::EmitEventWithTimes(
@@ -626,24 +775,20 @@ TraceEventHandle TraceLog::EmitEventWithTimes(
     const char* scope, uint64_t id, uint64_t bind_id, int32_t thread_id,
     MonotonicTime timestamp, ThreadCpuTime thread_timestamp,
     TraceArgumentSet* args, uint32_t flags) {
-  TraceLogThreadState* thread_state = CurrentThreadState();
-  if (!ShouldAddForThreadState(category, thread_id, thread_state))
-    return 0;
-  ScopedReentrancyGuard guard(thread_state);
+  return AddEvent(phase, category, name, scope, id, bind_id, thread_id,
+                  timestamp, thread_timestamp, args, flags, CurrentThreadId());
+}
 
-  if ((flags & (kFlagFlowIn | kFlagFlowOut)) != 0 &&
-      (flags & kFlagProcessLocalBindId) != 0) {
-    bind_id ^= process_hash_;
-  }
-  const MonotonicTime event_timestamp = timestamp - time_offset_;
-  const bool other_thread = thread_id != CurrentThreadId();
-  const int64_t instruction_count = InstructionCountNow(
-      flags, other_thread, thread_state);
-  const uint8_t state = category->state.load(std::memory_order_acquire);
+TraceEventHandle TraceLog::AddEventSlow(
+    uint8_t state, ThreadLocalEventBuffer* local_buffer,
+    const EventStamp& stamp, char phase, const TraceCategory* category,
+    const char* name, const char* scope, uint64_t id, uint64_t bind_id,
+    int32_t thread_id, TraceArgumentSet* args, uint32_t flags) {
+  const MonotonicTime event_timestamp = stamp.timestamp;
+  const ThreadCpuTime thread_timestamp = stamp.thread_timestamp;
+  const int64_t instruction_count = stamp.thread_instruction_count;
 
-  ThreadLocalEventBuffer* local_buffer = nullptr;
   if ((state & TraceCategory::kEnabledForRecording) != 0) {
-    local_buffer = EnsureThreadLocalEventBuffer(thread_state);
     AddTraceEventOverrideHook override_hook =
         add_trace_event_override_.load(std::memory_order_acquire);
     if (override_hook != nullptr) {

@@ -73,7 +73,9 @@ using FilterFactoryHook =
 // an emitting thread's acquire load before it reads the filters. An event
 // in a thread's own chunk becomes visible to other threads (Flush) once the
 // chunk goes back to the buffer under the main lock: when it is full, or
-// when its thread ends.
+// when the thread's task machinery (its CurrentThread) is destroyed. Only a
+// thread with a CurrentThread and a runner handle has a chunk of its own;
+// the others share one chunk under the main lock.
 class TraceLog : public MemoryDumpProvider {
  public:
   enum Mode : uint8_t {
@@ -213,11 +215,37 @@ class TraceLog : public MemoryDumpProvider {
   TraceEvent* AddEventToSharedChunkWhileLocked(TraceEventHandle* handle,
                                                bool check_buffer_is_full);
   void ReplaceSharedChunkWhileLocked();
+  // The times an event is stamped with.
+  struct EventStamp {
+    MonotonicTime timestamp;
+    ThreadCpuTime thread_timestamp;
+    int64_t thread_instruction_count;
+  };
+  TraceEventHandle AddEvent(char phase, const TraceCategory* category,
+                            const char* name, const char* scope, uint64_t id,
+                            uint64_t bind_id, int32_t thread_id,
+                            MonotonicTime timestamp,
+                            ThreadCpuTime thread_timestamp,
+                            TraceArgumentSet* args, uint32_t flags,
+                            int32_t current_thread_id);
+  TraceEventHandle AddEventSlow(uint8_t state,
+                                ThreadLocalEventBuffer* local_buffer,
+                                const EventStamp& stamp, char phase,
+                                const TraceCategory* category,
+                                const char* name, const char* scope,
+                                uint64_t id, uint64_t bind_id,
+                                int32_t thread_id, TraceArgumentSet* args,
+                                uint32_t flags);
   ThreadLocalEventBuffer* EnsureThreadLocalEventBuffer(
       internal::TraceLogThreadState* state);
+  ThreadLocalEventBuffer* CreateThreadLocalEventBuffer(
+      internal::TraceLogThreadState* state);
   bool ShouldAddForThreadState(const TraceCategory* category,
-                               int32_t thread_id,
+                               int32_t thread_id, int32_t current_thread_id,
                                internal::TraceLogThreadState* state);
+  // Adds `name` to the thread's name list when it is new for the thread.
+  void NoteThreadName(const char* name, int32_t thread_id,
+                      internal::TraceLogThreadState* state);
   TraceEvent* GetEventByHandleInternal(TraceEventHandle handle,
                                        bool* lock_taken);
   std::string EchoEventToLog(char phase, MonotonicTime timestamp,
@@ -225,11 +253,18 @@ class TraceLog : public MemoryDumpProvider {
   void EndEventInFilters(const TraceCategory* category, const char* name);
   void NotifyObserversWhileLocked();
 
+  // Read by every emitted event; kept together.
+  std::atomic<uint8_t> enabled_modes_{0};
+  // config_.record_mode, for the emit paths that run without the lock.
+  std::atomic<int> record_mode_{kRecordUntilFull};
+  std::atomic<int> generation_{0};
+  std::atomic<AddTraceEventOverrideHook> add_trace_event_override_{nullptr};
+  Duration time_offset_;
+
   Lock lock_;
   Lock thread_info_lock_;
   Lock observer_lock_;
 
-  std::atomic<uint8_t> enabled_modes_{0};
   bool dispatching_to_observers_ = false;
 
   std::unique_ptr<TraceBuffer> buffer_;
@@ -239,16 +274,12 @@ class TraceLog : public MemoryDumpProvider {
   std::unique_ptr<TraceBufferChunk> shared_chunk_;
   size_t shared_chunk_index_ = 0;
   std::vector<std::unique_ptr<TraceEvent>> metadata_events_;
-  std::atomic<int> generation_{0};
 
   const int32_t process_id_;
   const uint64_t process_hash_;
-  Duration time_offset_;
   MonotonicTime buffer_limit_reached_timestamp_;
 
   TraceRecordingConfig config_;
-  // config_.record_mode, for the emit paths that run without the lock.
-  std::atomic<int> record_mode_{kRecordUntilFull};
   std::vector<EventFilterConfig> enabled_event_filters_;
 
   // Guarded by thread_info_lock_.
@@ -270,7 +301,6 @@ class TraceLog : public MemoryDumpProvider {
   };
   std::vector<AsyncObserver> async_observers_;
 
-  std::atomic<AddTraceEventOverrideHook> add_trace_event_override_{nullptr};
   std::atomic<UpdateDurationOverrideHook> update_duration_override_{nullptr};
   std::atomic<FilterFactoryHook> filter_factory_{nullptr};
 };

@@ -7,9 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/base/memory/ref_counted.h"
-#include "agent/base/task/thread_task_runner_handle.h"
-#include "agent/base/test/test_task_runner.h"
+#include "agent/base/task/thread_task_executor.h"
 #include "agent/base/trace_event/category_registry.h"
 #include "agent/base/trace_event/trace_log.h"
 #include "agent/base/trace_event/trace_macros.h"
@@ -34,11 +32,11 @@ TEST(TraceLogConcurrencyTest, ThreadsEmitWhileRecordingIsSwitchedOff) {
 
   std::atomic<int> started{0};
   auto emitter = [&started, base](int thread_index, bool own_chunk) {
-    std::unique_ptr<ThreadTaskRunnerHandle> handle;
-    if (own_chunk) {
-      handle = std::make_unique<ThreadTaskRunnerHandle>(
-          MakeRefCounted<test::TestTaskRunner>());
-    }
+    // A thread with task machinery gets a chunk of its own; destroying the
+    // machinery at the end hands the chunk back while the others emit.
+    std::unique_ptr<ThreadTaskExecutor> executor;
+    if (own_chunk)
+      executor = std::make_unique<ThreadTaskExecutor>();
     ++started;
     for (int i = 0; i < kEventsPerThread; ++i) {
       KELM_TRACE_EVENT2(base, "concurrent", "thread", thread_index, "seq", i);

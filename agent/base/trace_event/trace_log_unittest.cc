@@ -7,13 +7,18 @@
 #include <thread>
 #include <vector>
 
+#include "agent/base/functional/bind.h"
+#include "agent/base/location.h"
 #include "agent/base/memory/ref_counted.h"
 #include "agent/base/memory/weak_ptr.h"
 #include "agent/base/process_handle.h"
+#include "agent/base/synchronization/waitable_event.h"
 #include "agent/base/system/sys_info.h"
+#include "agent/base/task/thread_task_executor.h"
 #include "agent/base/task/thread_task_runner_handle.h"
 #include "agent/base/test/test_task_runner.h"
 #include "agent/base/threading/platform_thread.h"
+#include "agent/base/threading/thread.h"
 #include "agent/base/trace_event/category_registry.h"
 #include "agent/base/trace_event/heap_context_tracker.h"
 #include "agent/base/trace_event/heap_profiler_event_filter.h"
@@ -161,6 +166,10 @@ TEST_F(TraceLogTest, IncludedCategoriesOnly) {
   EXPECT_EQ(added_enabled->state_bits(), 0);
 }
 
+size_t DumpProviderCount() {
+  return MemoryDumpManager::GetInstance()->GetRegistrations().size();
+}
+
 // The 65th event of a thread takes a new chunk, both with a thread-local
 // buffer (a thread that runs tasks) and through the shared chunk.
 TEST_F(TraceLogTest, SixtyFifthEventTakesANewChunk) {
@@ -169,16 +178,12 @@ TEST_F(TraceLogTest, SixtyFifthEventTakesANewChunk) {
     Start();
     std::vector<TraceEventHandle> handles;
     std::thread thread([&handles, with_task_runner] {
-      std::unique_ptr<ThreadTaskRunnerHandle> runner_handle;
-      if (with_task_runner) {
-        runner_handle = std::make_unique<ThreadTaskRunnerHandle>(
-            MakeRefCounted<test::TestTaskRunner>());
-      }
+      std::unique_ptr<ThreadTaskExecutor> executor;
+      if (with_task_runner)
+        executor = std::make_unique<ThreadTaskExecutor>();
       for (size_t i = 0; i <= kChunkSize; ++i)
         handles.push_back(Instant(Category(CategoryRegistry::kBase), "e"));
-      EXPECT_EQ(
-          MemoryDumpManager::GetInstance()->GetRegistrations().size(),
-          with_task_runner ? 2u : 1u)
+      EXPECT_EQ(DumpProviderCount(), with_task_runner ? 2u : 1u)
           << "a thread's own buffer reports its memory";
     });
     thread.join();
@@ -188,13 +193,108 @@ TEST_F(TraceLogTest, SixtyFifthEventTakesANewChunk) {
     EXPECT_NE(HandleChunkSeq(handles[kChunkSize]), HandleChunkSeq(handles[0]));
     EXPECT_NE(HandleChunkSeq(handles[kChunkSize]), 0u);
     EXPECT_EQ(HandleEventIndex(handles[kChunkSize]), 0u);
-    EXPECT_EQ(MemoryDumpManager::GetInstance()->GetRegistrations().size(), 1u)
+    EXPECT_EQ(DumpProviderCount(), 1u)
         << "only the log itself once the thread has ended";
 
     log()->SetDisabled(TraceLog::kRecordingMode);
     EXPECT_EQ(Named(Collect(), "e").size(), kChunkSize + 1)
         << "the thread's last chunk is handed back when it ends";
   }
+}
+
+// A runner handle alone does not make a thread one that runs tasks: without
+// a CurrentThread its events go to the shared chunk, where they are
+// readable while the thread still lives.
+TEST_F(TraceLogTest, ThreadWithoutCurrentThreadUsesTheSharedChunk) {
+  Start();
+  WaitableEvent emitted;
+  WaitableEvent collected;
+  std::thread thread([&emitted, &collected] {
+    ThreadTaskRunnerHandle handle(MakeRefCounted<test::TestTaskRunner>());
+    Instant(Category(CategoryRegistry::kBase), "shared");
+    EXPECT_EQ(DumpProviderCount(), 1u) << "no buffer of its own";
+    emitted.Signal();
+    collected.Wait();
+  });
+  emitted.Wait();
+  const std::vector<Recorded> events = Collect();
+  collected.Signal();
+  thread.join();
+  ASSERT_EQ(Named(events, "shared").size(), 1u);
+  EXPECT_NE(Named(events, "shared")[0].thread_id, ThisThreadId());
+}
+
+// A thread's own chunk goes back to the buffer when the thread's task
+// machinery is destroyed, not only when the thread ends: a thread that
+// outlives its executor has its events readable from then on, and its later
+// events go to the shared chunk.
+TEST_F(TraceLogTest, ChunkIsHandedBackWhenTheTaskMachineryIsDestroyed) {
+  Start();
+  WaitableEvent executor_gone;
+  WaitableEvent first_collected;
+  WaitableEvent emitted_after;
+  WaitableEvent second_collected;
+  int32_t thread_id = 0;
+  std::thread thread([&] {
+    thread_id = ThisThreadId();
+    auto executor = std::make_unique<ThreadTaskExecutor>();
+    for (int i = 0; i < 3; ++i)
+      Instant(Category(CategoryRegistry::kBase), "own");
+    EXPECT_EQ(DumpProviderCount(), 2u);
+    executor.reset();
+    EXPECT_EQ(DumpProviderCount(), 1u)
+        << "the buffer went with the task machinery";
+    executor_gone.Signal();
+    first_collected.Wait();
+
+    Instant(Category(CategoryRegistry::kBase), "after");
+    EXPECT_EQ(DumpProviderCount(), 1u) << "no new buffer without the machinery";
+    emitted_after.Signal();
+    second_collected.Wait();
+  });
+
+  executor_gone.Wait();
+  std::vector<Recorded> events = Collect();
+  first_collected.Signal();
+  const std::vector<Recorded> own = Named(events, "own");
+  ASSERT_EQ(own.size(), 3u) << "readable while the thread still runs";
+  for (const Recorded& event : own)
+    EXPECT_EQ(event.thread_id, thread_id);
+
+  emitted_after.Wait();
+  events = Collect();
+  second_collected.Signal();
+  thread.join();
+  ASSERT_EQ(Named(events, "after").size(), 1u);
+  EXPECT_EQ(Named(events, "after")[0].thread_id, thread_id);
+}
+
+// A worker Thread that recorded events and is then stopped: its last,
+// partly filled chunk is handed back and every event is readable.
+TEST_F(TraceLogTest, StoppedWorkerThreadHandsItsChunkBack) {
+  Start();
+  Thread worker("TraceWorker");
+  ASSERT_TRUE(worker.Start());
+  constexpr int kEvents = 10;
+  for (int i = 0; i < kEvents; ++i) {
+    worker.GetTaskRunner()->PostTask(FROM_HERE, BindOneShot([] {
+                                       KELM_TRACE_EVENT0(
+                                           Category(CategoryRegistry::kBase),
+                                           "worker_task");
+                                     }));
+  }
+  const int32_t worker_id = static_cast<int32_t>(worker.GetThreadId());
+  worker.Stop();
+  EXPECT_EQ(DumpProviderCount(), 1u);
+
+  const std::vector<Recorded> events = Named(Collect(), "worker_task");
+  ASSERT_EQ(events.size(), static_cast<size_t>(kEvents));
+  for (const Recorded& event : events) {
+    EXPECT_EQ(event.thread_id, worker_id);
+    EXPECT_EQ(event.phase, kPhaseComplete);
+    EXPECT_GE(event.duration_us, 0) << "closed before the chunk went back";
+  }
+  EXPECT_EQ(log()->GetThreadNames(worker_id), "TraceWorker");
 }
 
 TEST_F(TraceLogTest, FullBufferStopsRecordingAndRecordsTheOverflow) {

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "agent/base/task/sequence_manager/cache_line.h"
+
 namespace kelmbase {
 namespace sequence_manager {
 namespace internal {
@@ -21,8 +23,10 @@ inline constexpr EnqueueOrder kBlockingFence = 1;
 inline constexpr EnqueueOrder kFirstEnqueueOrder = 2;
 
 // The per-manager source of enqueue orders and sequence numbers. Any thread
-// may take values; each is taken once.
-class EnqueueOrderGenerator {
+// may take values; each is taken once. The counter fills a cache line of
+// its own: every post from another thread writes it, and it must not evict
+// what the manager's thread works on.
+class alignas(kCacheLineSize) EnqueueOrderGenerator {
  public:
   EnqueueOrderGenerator() = default;
   EnqueueOrderGenerator(const EnqueueOrderGenerator&) = delete;

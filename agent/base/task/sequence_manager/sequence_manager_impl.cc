@@ -717,8 +717,12 @@ void SequenceManagerImpl::NotifyWillProcessTask(ExecutingTask* executing_task,
   {
     KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
                       "SequenceManager.WillProcessTaskObservers");
-    for (TaskObserver& observer : main_thread_only_.task_observers)
-      observer.WillProcessTask(task, was_blocked_or_low_priority);
+    // An empty list is not iterated: an iterator registers itself with
+    // the list, which costs more than the check on every task.
+    if (!main_thread_only_.task_observers.empty()) {
+      for (TaskObserver& observer : main_thread_only_.task_observers)
+        observer.WillProcessTask(task, was_blocked_or_low_priority);
+    }
   }
   {
     KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
@@ -768,8 +772,10 @@ void SequenceManagerImpl::NotifyDidProcessTask(ExecutingTask* executing_task,
   {
     KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),
                       "SequenceManager.DidProcessTaskObservers");
-    for (TaskObserver& observer : main_thread_only_.task_observers)
-      observer.DidProcessTask(task);
+    if (!main_thread_only_.task_observers.empty()) {
+      for (TaskObserver& observer : main_thread_only_.task_observers)
+        observer.DidProcessTask(task);
+    }
   }
   {
     KELM_TRACE_EVENT0(SequenceManagerDetailCategory(),

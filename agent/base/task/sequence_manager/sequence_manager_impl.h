@@ -21,6 +21,7 @@
 #include "agent/base/task/current_thread.h"
 #include "agent/base/task/sequence_manager/associated_thread_id.h"
 #include "agent/base/task/sequence_manager/atomic_flag_set.h"
+#include "agent/base/task/sequence_manager/cache_line.h"
 #include "agent/base/task/sequence_manager/enqueue_order.h"
 #include "agent/base/task/sequence_manager/lazy_now.h"
 #include "agent/base/task/sequence_manager/real_time_domain.h"
@@ -251,7 +252,8 @@ class SequenceManagerImpl : public SequenceManager,
   const bool add_queue_time_to_tasks_;
   AtomicFlagSet empty_queues_to_reload_;
   uint64_t memory_corruption_sentinel_;
-  MainThreadOnly main_thread_only_;
+  // Written for every task; apart from what posters read.
+  alignas(kCacheLineSize) MainThreadOnly main_thread_only_;
   WeakPtrFactory<SequenceManagerImpl> weak_factory_{this};
 };
 

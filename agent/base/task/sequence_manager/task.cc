@@ -19,7 +19,7 @@ PostedTask::PostedTask(PostedTask&& other) = default;
 PostedTask& PostedTask::operator=(PostedTask&& other) = default;
 PostedTask::~PostedTask() = default;
 
-Task::Task(PostedTask posted_task, MonotonicTime delayed_run_time,
+Task::Task(PostedTask&& posted_task, MonotonicTime delayed_run_time,
            internal::EnqueueOrder sequence_order,
            internal::EnqueueOrder enqueue_order, WakeUpResolution resolution)
     : PendingTask(posted_task.location, std::move(posted_task.callback),

@@ -63,7 +63,7 @@ struct Task : public PendingTask {
   // from `posted_task`. `sequence_order` becomes the sequence number
   // (truncated to its 32 bits); `enqueue_order` is 0 for a delayed task
   // that is not yet due.
-  Task(PostedTask posted_task, MonotonicTime delayed_run_time,
+  Task(PostedTask&& posted_task, MonotonicTime delayed_run_time,
        internal::EnqueueOrder sequence_order,
        internal::EnqueueOrder enqueue_order = internal::kNoEnqueueOrder,
        WakeUpResolution resolution = WakeUpResolution::kLow);

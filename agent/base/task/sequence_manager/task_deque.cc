@@ -57,6 +57,13 @@ TaskDeque::TaskDeque() = default;
 TaskDeque::~TaskDeque() { clear(); }
 
 void TaskDeque::push_back(Task task) {
+  ReserveBack();
+  tail_->push_back(std::move(task));
+  ++size_;
+  max_size_ = std::max(max_size_, size_);
+}
+
+void TaskDeque::ReserveBack() {
   if (!head_) {
     head_ = std::make_unique<Ring>(kMinimumCapacity);
     tail_ = head_.get();
@@ -67,9 +74,6 @@ void TaskDeque::push_back(Task task) {
     tail_->next() = std::make_unique<Ring>(capacity + capacity / 2 + 2);
     tail_ = tail_->next().get();
   }
-  tail_->push_back(std::move(task));
-  ++size_;
-  max_size_ = std::max(max_size_, size_);
 }
 
 void TaskDeque::push_front(Task task) {

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
+#include <utility>
 
 #include "agent/base/task/sequence_manager/task.h"
 #include "agent/base/time/time.h"
@@ -30,6 +32,10 @@ class TaskDeque {
 
   void push_back(Task task);
   void push_front(Task task);
+  // Builds a task in place at the back, from Task's constructor arguments;
+  // returns it.
+  template <typename... Args>
+  Task& emplace_back(Args&&... args);
 
   // Removes the front task and hands it over. Not empty.
   Task TakeFront();
@@ -73,6 +79,8 @@ class TaskDeque {
 
   // Destroys the now empty head ring when another follows it.
   void DropEmptyHead();
+  // Makes room at the back for one more task.
+  void ReserveBack();
 
   std::unique_ptr<Ring> head_;
   Ring* tail_ = nullptr;
@@ -97,6 +105,11 @@ class TaskDeque::Ring {
 
   void push_back(Task&& task);
   void push_front(Task&& task);
+  template <typename... Args>
+  Task& emplace_back(Args&&... args) {
+    back_index_ = (back_index_ + 1) % capacity_;
+    return *new (&slots_[back_index_]) Task(std::forward<Args>(args)...);
+  }
   Task& front() { return slots_[(front_index_ + 1) % capacity_]; }
   const Task& front() const { return slots_[(front_index_ + 1) % capacity_]; }
   Task& back() { return slots_[back_index_]; }
@@ -122,6 +135,15 @@ class TaskDeque::Ring {
   Task* const slots_;
   std::unique_ptr<Ring> next_;
 };
+
+template <typename... Args>
+Task& TaskDeque::emplace_back(Args&&... args) {
+  ReserveBack();
+  Task& task = tail_->emplace_back(std::forward<Args>(args)...);
+  ++size_;
+  if (size_ > max_size_) max_size_ = size_;
+  return task;
+}
 
 template <typename Fn>
 void TaskDeque::ForEach(Fn&& fn) const {

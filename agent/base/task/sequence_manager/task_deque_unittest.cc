@@ -36,27 +36,41 @@ MonotonicTime At(int64_t seconds) {
   return MonotonicTime() + Duration::FromSeconds(1000 + seconds);
 }
 
+// Appending a finished task and building one in place at the back grow
+// the deque alike.
+void AppendByPush(TaskDeque& deque, int id) { deque.push_back(MakeTask(id)); }
+
+void AppendByEmplace(TaskDeque& deque, int id) {
+  Task& task = deque.emplace_back(
+      PostedTask(nullptr, BindOneShot([] {}), FROM_HERE), MonotonicTime(),
+      static_cast<EnqueueOrder>(id), static_cast<EnqueueOrder>(id));
+  EXPECT_EQ(&task, deque.back());
+}
+
 TEST(TaskDequeTest, GrowsByRingsOfOneAndAHalfPlusTwo) {
-  TaskDeque deque;
-  EXPECT_EQ(deque.capacity(), 0u);
-  EXPECT_EQ(deque.front(), nullptr);
-  // A ring of n slots holds n - 1 tasks: 4 (3 tasks), 8 (7), 14 (13), 23.
-  struct Step {
-    int tasks;
-    size_t capacity;
-  };
-  const Step steps[] = {{1, 4},   {3, 4},   {4, 12}, {10, 12},
-                        {11, 26}, {23, 26}, {24, 49}};
-  int pushed = 0;
-  for (const Step& step : steps) {
-    while (pushed < step.tasks) deque.push_back(MakeTask(++pushed));
-    EXPECT_EQ(deque.capacity(), step.capacity) << step.tasks << " tasks";
-    EXPECT_EQ(deque.size(), static_cast<size_t>(step.tasks));
+  for (void (*append)(TaskDeque&, int) : {&AppendByPush, &AppendByEmplace}) {
+    SCOPED_TRACE(append == &AppendByPush ? "push_back" : "emplace_back");
+    TaskDeque deque;
+    EXPECT_EQ(deque.capacity(), 0u);
+    EXPECT_EQ(deque.front(), nullptr);
+    // A ring of n slots holds n - 1 tasks: 4 (3 tasks), 8 (7), 14 (13), 23.
+    struct Step {
+      int tasks;
+      size_t capacity;
+    };
+    const Step steps[] = {{1, 4},   {3, 4},   {4, 12}, {10, 12},
+                          {11, 26}, {23, 26}, {24, 49}};
+    int pushed = 0;
+    for (const Step& step : steps) {
+      while (pushed < step.tasks) append(deque, ++pushed);
+      EXPECT_EQ(deque.capacity(), step.capacity) << step.tasks << " tasks";
+      EXPECT_EQ(deque.size(), static_cast<size_t>(step.tasks));
+    }
+    EXPECT_EQ(deque.back()->sequence_num, 24);
+    EXPECT_EQ(PopAll(deque), Range(1, 24));
+    // The emptied rings went back except the last one, kept for reuse.
+    EXPECT_EQ(deque.capacity(), 23u);
   }
-  EXPECT_EQ(deque.back()->sequence_num, 24);
-  EXPECT_EQ(PopAll(deque), Range(1, 24));
-  // The emptied rings went back except the last one, kept for reuse.
-  EXPECT_EQ(deque.capacity(), 23u);
 }
 
 TEST(TaskDequeTest, PushFrontOntoAFullHeadAddsASmallRingInFront) {

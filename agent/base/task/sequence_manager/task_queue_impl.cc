@@ -40,7 +40,7 @@ TaskQueueImpl::GuardedTaskPoster::GuardedTaskPoster(TaskQueueImpl* outer)
 
 TaskQueueImpl::GuardedTaskPoster::~GuardedTaskPoster() = default;
 
-bool TaskQueueImpl::GuardedTaskPoster::PostTask(PostedTask task) {
+bool TaskQueueImpl::GuardedTaskPoster::PostTask(PostedTask&& task) {
   TaskPostingDeferralScope deferral_scope;
   kelmbase::internal::OperationGate::Token token =
       operations_controller_.TryBegin();
@@ -128,7 +128,7 @@ scoped_refptr<SingleThreadTaskRunner> TaskQueueImpl::CreateTaskRunner(
                                     task_type);
 }
 
-void TaskQueueImpl::PostTask(PostedTask task) {
+void TaskQueueImpl::PostTask(PostedTask&& task) {
   if (!task.delay.is_zero()) {
     PostDelayedTaskImpl(std::move(task),
                         associated_thread_->IsBoundToCurrentThread());
@@ -141,7 +141,7 @@ EnqueueOrder TaskQueueImpl::GetNextSequenceNumber() const {
   return sequence_manager_->GetNextSequenceNumber();
 }
 
-void TaskQueueImpl::PostImmediateTaskImpl(PostedTask task) {
+void TaskQueueImpl::PostImmediateTaskImpl(PostedTask&& task) {
   CHECK(task.callback);
   bool should_schedule_work = false;
   {
@@ -151,9 +151,8 @@ void TaskQueueImpl::PostImmediateTaskImpl(PostedTask task) {
     const EnqueueOrder sequence_number = GetNextSequenceNumber();
     const bool was_immediate_incoming_queue_empty =
         any_thread_.immediate_incoming_queue.empty();
-    any_thread_.immediate_incoming_queue.push_back(Task(
-        std::move(task), MonotonicTime(), sequence_number, sequence_number));
-    Task* queued = any_thread_.immediate_incoming_queue.back();
+    Task* queued = &any_thread_.immediate_incoming_queue.emplace_back(
+        std::move(task), MonotonicTime(), sequence_number, sequence_number);
     sequence_manager_->WillQueueTask(queued, name_);
     ReportPostedTaskWhenDisabledLocked(*queued);
     if (any_thread_.on_task_posted_handler)
@@ -171,7 +170,7 @@ void TaskQueueImpl::PostImmediateTaskImpl(PostedTask task) {
   TraceQueueSize();
 }
 
-void TaskQueueImpl::PostDelayedTaskImpl(PostedTask posted_task,
+void TaskQueueImpl::PostDelayedTaskImpl(PostedTask&& posted_task,
                                         bool on_bound_thread) {
   CHECK(posted_task.callback);
   const EnqueueOrder sequence_number = GetNextSequenceNumber();
@@ -593,11 +592,14 @@ void TaskQueueImpl::OnTaskCompleted(const Task& task,
 void TaskQueueImpl::NotifyWillProcessTask(const Task& task,
                                           bool was_blocked_or_low_priority) {
   // No blame context exists in this program; observers are told directly.
+  // An empty list is not iterated (an iterator registers with its list).
+  if (main_thread_only_.task_observers.empty()) return;
   for (TaskObserver& observer : main_thread_only_.task_observers)
     observer.WillProcessTask(task, was_blocked_or_low_priority);
 }
 
 void TaskQueueImpl::NotifyDidProcessTask(const Task& task) {
+  if (main_thread_only_.task_observers.empty()) return;
   for (TaskObserver& observer : main_thread_only_.task_observers)
     observer.DidProcessTask(task);
 }

@@ -14,6 +14,7 @@
 #include "agent/base/task/operation_gate.h"
 #include "agent/base/task/sequence_manager/associated_thread_id.h"
 #include "agent/base/task/sequence_manager/atomic_flag_set.h"
+#include "agent/base/task/sequence_manager/cache_line.h"
 #include "agent/base/task/sequence_manager/delayed_incoming_queue.h"
 #include "agent/base/task/sequence_manager/enqueue_order.h"
 #include "agent/base/task/sequence_manager/lazy_now.h"
@@ -67,7 +68,7 @@ class TaskQueueImpl {
 
     // Any thread. False (the task destroyed by the caller's side) when the
     // queue is not accepting.
-    bool PostTask(PostedTask task);
+    bool PostTask(PostedTask&& task);
 
     void StartAcceptingOperations() { operations_controller_.StartAccepting(); }
     void ShutdownAndWaitForZeroOperations() {
@@ -121,7 +122,7 @@ class TaskQueueImpl {
   scoped_refptr<SingleThreadTaskRunner> CreateTaskRunner(
       TaskType task_type) const;
   // Any thread: queues `task` (immediate for a zero delay).
-  void PostTask(PostedTask task);
+  void PostTask(PostedTask&& task);
   bool IsUnregistered() const;
   const char* GetName() const { return name_; }
 
@@ -260,8 +261,8 @@ class TaskQueueImpl {
     std::optional<DelayedWakeUp> scheduled_wake_up;
   };
 
-  void PostImmediateTaskImpl(PostedTask task);
-  void PostDelayedTaskImpl(PostedTask task, bool on_bound_thread);
+  void PostImmediateTaskImpl(PostedTask&& task);
+  void PostDelayedTaskImpl(PostedTask&& task, bool on_bound_thread);
   void PushOntoDelayedIncomingQueueFromMainThread(Task pending_task,
                                                   LazyNow* lazy_now,
                                                   bool notify_task_annotator);
@@ -277,10 +278,13 @@ class TaskQueueImpl {
   const scoped_refptr<AssociatedThreadId> associated_thread_;
   const scoped_refptr<GuardedTaskPoster> task_poster_;
 
-  mutable Lock any_thread_lock_;
+  // Posters write the any-thread state for every task while the queue's
+  // thread works on its own state: each starts a cache line of its own, so
+  // neither side's writes evict the other's lines.
+  alignas(kCacheLineSize) mutable Lock any_thread_lock_;
   AnyThread any_thread_;  // Guarded by any_thread_lock_.
 
-  MainThreadOnly main_thread_only_;
+  alignas(kCacheLineSize) MainThreadOnly main_thread_only_;
 
   AtomicFlagSet::AtomicFlag empty_queues_to_reload_handle_;
   const bool should_monitor_quiescence_;

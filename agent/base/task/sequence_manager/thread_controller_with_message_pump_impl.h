@@ -12,6 +12,7 @@
 #include "agent/base/synchronization/lock.h"
 #include "agent/base/task/per_sequence_storage_map.h"
 #include "agent/base/task/sequence_manager/associated_thread_id.h"
+#include "agent/base/task/sequence_manager/cache_line.h"
 #include "agent/base/task/sequence_manager/run_level_stack.h"
 #include "agent/base/task/sequence_manager/select_task_option.h"
 #include "agent/base/task/sequence_manager/sequence_manager.h"
@@ -115,7 +116,10 @@ class ThreadControllerWithMessagePumpImpl : public ThreadController,
   SequencedTaskSource* task_source_ = nullptr;
   RunLoop::NestingObserver* nesting_observer_ = nullptr;
   std::unique_ptr<ThreadTaskRunnerHandle> thread_task_runner_handle_;
-  bool quit_pending_ = false;
+  // Posters read the lines above (the virtual tables); the thread writes
+  // the fields below for every task, and the coalescer word is shared.
+  // Each group starts a line of its own.
+  alignas(kCacheLineSize) bool quit_pending_ = false;
   int32_t work_batch_size_ = 1;
   std::optional<RunLevelStack> run_levels_{std::in_place};
   MonotonicTime next_delayed_do_work_ = MonotonicTime::Max();
@@ -123,8 +127,8 @@ class ThreadControllerWithMessagePumpImpl : public ThreadController,
   bool task_execution_allowed_ = true;
   Lock task_runner_lock_;
   scoped_refptr<SingleThreadTaskRunner> default_task_runner_;
-  WorkRequestCoalescer work_request_coalescer_;
-  ThreadControllerPowerMonitor power_monitor_;
+  alignas(kCacheLineSize) WorkRequestCoalescer work_request_coalescer_;
+  alignas(kCacheLineSize) ThreadControllerPowerMonitor power_monitor_;
   std::unique_ptr<MessagePump> pump_;
   TaskAnnotator task_annotator_;
   const TickClock* const clock_;

@@ -46,37 +46,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 pki=$(cd "$here/../../../../dev/pki/data" && pwd)
 out=${1:-$here}
 mkdir -p "$out"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source-path=SCRIPTDIR source=../../../../tools/test_pki_lib.sh
+source "$here/../../../../tools/test_pki_lib.sh"
+pki_begin from=20240101000000Z until=20340101000000Z \
+  first_serial=4097  # then counting up in the order below
 
-cat > "$work/ca.cnf" <<'CNF'
-[ ca ]
-default_ca = test_ca
-
-[ test_ca ]
-dir             = $ENV::CA_DIR
-database        = $dir/index.txt
-serial          = $dir/serial
-new_certs_dir   = $dir
-policy          = anything
-unique_subject  = no
-email_in_dn     = no
-copy_extensions = none
-preserve        = yes
-
-[ anything ]
-countryName            = optional
-organizationName       = optional
-organizationalUnitName = optional
-commonName             = optional
-
-[ req ]
-distinguished_name = req_dn
-prompt             = no
-string_mask        = utf8only
-
-[ req_dn ]
-
+pki_extensions <<'CNF'
 [ root_ext ]
 basicConstraints       = critical, CA:true
 keyUsage               = critical, keyCertSign, cRLSign
@@ -136,128 +111,85 @@ authorityKeyIdentifier = keyid:always
 CNF
 
 # The development PKI's certificates and keys under the names used below.
-cp "$pki/root_ca_1.pem" "$work/root_1.pem"
-cp "$pki/root_ca_1.key.pem" "$work/root_1.key"
-cp "$pki/root_ca_2.pem" "$work/root_2.pem"
-cp "$pki/root_ca_2.key.pem" "$work/root_2.key"
-cp "$pki/model_intermediate_ca.pem" "$work/model.pem"
-cp "$pki/model_intermediate_ca.key.pem" "$work/model.key"
-
-key() {
-  local name=$1 bits=${2:-2048}
-  [ -f "$work/$name.key" ] || openssl genpkey -algorithm RSA \
-    -pkeyopt rsa_keygen_bits:"$bits" -out "$work/$name.key" 2>/dev/null
-}
+pki_adopt root_1 "$pki/root_ca_1.pem" "$pki/root_ca_1.key.pem"
+pki_adopt root_2 "$pki/root_ca_2.pem" "$pki/root_ca_2.key.pem"
+pki_adopt model "$pki/model_intermediate_ca.pem" \
+  "$pki/model_intermediate_ca.key.pem"
 
 device_subject="/C=US/O=Kelm Devices Development/OU=Development Model/CN=DA:4E:71:00:00:01"
-serial=4096
-# cert NAME SUBJECT KEY EXT ISSUER [START END DIGEST]
-# The key file $work/KEY.key must exist or is made (RSA-2048); ISSUER "-"
-# makes the certificate self-signed.
-cert() {
-  local name=$1 subject=$2 k=$3 ext=$4 issuer=$5
-  local start=${6:-20240101000000Z} end=${7:-20340101000000Z} md=${8:-sha256}
-  key "$k"
-  serial=$((serial + 1))
-  local db=$work/db-$name
-  mkdir -p "$db"
-  : > "$db/index.txt"
-  printf '%04X\n' "$serial" > "$db/serial"
-  CA_DIR=$db openssl req -new -config "$work/ca.cnf" -key "$work/$k.key" \
-    -subj "$subject" -utf8 -out "$work/$name.csr"
-  local signer=(-selfsign -keyfile "$work/$k.key")
-  if [ "$issuer" != "-" ]; then
-    signer=(-cert "$work/$issuer.pem" -keyfile "$work/$issuer.key")
-  fi
-  CA_DIR=$db openssl ca -config "$work/ca.cnf" -batch -notext -utf8 \
-    "${signer[@]}" -in "$work/$name.csr" -out "$work/$name.pem" \
-    -startdate "$start" -enddate "$end" -md "$md" -extensions "$ext" \
-    2>/dev/null
-  openssl x509 -in "$work/$name.pem" -outform DER -out "$out/$name.der"
-  # Later certificates may be issued under this one.
-  [ -f "$work/$name.key" ] || cp "$work/$k.key" "$work/$name.key"
+
+# Every certificate is also written out as DER under its name.
+issue() {
+  pki_issue "$@"
+  pki_der "$1" "$out/$1.der"
 }
 
 # serial_cert NAME SERIAL: a device certificate with the given serial
 # number, which openssl ca will not write.
 serial_cert() {
   local name=$1 serial_number=$2
-  key "$name"
-  CA_DIR=$work openssl req -new -config "$work/ca.cnf" -key "$work/$name.key" \
-    -subj "$device_subject" -utf8 -out "$work/$name.csr"
-  CA_DIR=$work openssl x509 -req -in "$work/$name.csr" -CA "$work/model.pem" \
-    -CAkey "$work/model.key" -set_serial "$serial_number" -days 3000 \
-    -sha256 -extfile "$work/ca.cnf" -extensions device_ext \
+  pki_request "$name" "$device_subject" "$name"
+  openssl x509 -req -in "$PKI_WORK/$name.csr" -CA "$PKI_WORK/model.pem" \
+    -CAkey "$PKI_WORK/model.key" -set_serial "$serial_number" -days 3000 \
+    -sha256 -extfile "$PKI_CONFIG" -extensions device_ext \
     -outform DER -out "$out/$name.der" 2>/dev/null
 }
 
-cert device "$device_subject" device device_ext model
-cert device_sha1 "$device_subject" device_sha1 device_ext model \
-  20240101000000Z 20340101000000Z sha1
-cert device_expired "$device_subject" device_expired device_ext model \
-  20200101000000Z 20210101000000Z
-cert device_not_yet_valid "$device_subject" device_not_yet_valid device_ext \
-  model 20300101000000Z 20330101000000Z
-cert device_server_auth "$device_subject" device_server_auth \
-  device_server_ext model
-cert device_no_key_usage "$device_subject" device_no_key_usage \
-  device_no_ku_ext model
-cert device_key_encipherment "$device_subject" device_key_encipherment \
-  device_ke_ext model
-cert device_no_common_name \
-  "/C=US/O=Kelm Devices Development/OU=Development Model" \
-  device_no_common_name device_ext model
+issue device "$device_subject" device_ext model
+issue device_sha1 "$device_subject" device_ext model md=sha1
+issue device_expired "$device_subject" device_ext model from=20200101000000Z \
+  until=20210101000000Z
+issue device_not_yet_valid "$device_subject" device_ext model \
+  from=20300101000000Z until=20330101000000Z
+issue device_server_auth "$device_subject" device_server_ext model
+issue device_no_key_usage "$device_subject" device_no_ku_ext model
+issue device_key_encipherment "$device_subject" device_ke_ext model
+issue device_no_common_name \
+  "/C=US/O=Kelm Devices Development/OU=Development Model" device_ext model
 serial_cert device_zero_serial 0
 serial_cert device_long_serial 0x0102030405060708090A0B0C0D0E0F101112131415
-key device_small_key 1024
-cert device_small_key "$device_subject" device_small_key device_ext model
+pki_key device_small_key rsa1024
+issue device_small_key "$device_subject" device_ext model
 
-# The last byte of the DER is the last byte of the signature.
-xxd -p "$out/device.der" | tr -d '\n' > "$work/device.hex"
-hex=$(cat "$work/device.hex")
-last_byte=${hex: -2}
-flipped=$(printf '%02x' $(( 0x$last_byte ^ 0x01 )))
-printf '%s%s' "${hex:0:${#hex}-2}" "$flipped" | xxd -r -p > "$out/device_bad_signature.der"
+pki_break_signature device device_bad_signature
+pki_der device_bad_signature "$out/device_bad_signature.der"
 
-cert untrusted_root "/CN=Untrusted Root" untrusted_root root_ext - \
-  20200101000000Z 20400101000000Z
-cert untrusted_intermediate "/CN=Untrusted Intermediate" \
-  untrusted_intermediate ca_ext untrusted_root 20200101000000Z 20340101000000Z
-cert device_untrusted "$device_subject" device_untrusted device_ext \
-  untrusted_intermediate
+issue untrusted_root "/CN=Untrusted Root" root_ext self from=20200101000000Z \
+  until=20400101000000Z
+issue untrusted_intermediate "/CN=Untrusted Intermediate" ca_ext \
+  untrusted_root from=20200101000000Z until=20340101000000Z
+issue device_untrusted "$device_subject" device_ext untrusted_intermediate
 
-cert audio_intermediate \
+issue audio_intermediate \
   "/C=US/O=Kelm Devices Development/OU=Device Credentials/CN=Kelm Development Audio Intermediate CA" \
-  audio_intermediate audio_ca_ext root_1 20200101000000Z 20340101000000Z
-cert device_audio "$device_subject" device_audio device_ext audio_intermediate
-cert device_audio_no_key_usage "$device_subject" device_audio_no_key_usage \
-  device_no_ku_ext audio_intermediate
+  audio_ca_ext root_1 from=20200101000000Z until=20340101000000Z
+issue device_audio "$device_subject" device_ext audio_intermediate
+issue device_audio_no_key_usage "$device_subject" device_no_ku_ext \
+  audio_intermediate
 
-cert legacy_intermediate \
+issue legacy_intermediate \
   "/C=US/O=Kelm Devices Development/OU=Device Credentials/CN=Kelm Development Legacy Intermediate CA" \
-  legacy_intermediate ca_ext root_2 20200101000000Z 20320101000000Z
-cert device_legacy "$device_subject" device_legacy device_ext \
-  legacy_intermediate
+  ca_ext root_2 from=20200101000000Z until=20320101000000Z
+issue device_legacy "$device_subject" device_ext legacy_intermediate
 
-cert deep_1 "/CN=Kelm Deep CA 1" deep_1 deep_ca_ext root_1 \
-  20200101000000Z 20340101000000Z
-cert deep_2 "/CN=Kelm Deep CA 2" deep_2 deep_ca_ext deep_1 \
-  20200101000000Z 20340101000000Z
-cert deep_3 "/CN=Kelm Deep CA 3" deep_3 deep_ca_ext deep_2 \
-  20200101000000Z 20340101000000Z
-cert device_deep "$device_subject" device_deep device_ext deep_3
+issue deep_1 "/CN=Kelm Deep CA 1" deep_ca_ext root_1 from=20200101000000Z \
+  until=20340101000000Z
+issue deep_2 "/CN=Kelm Deep CA 2" deep_ca_ext deep_1 from=20200101000000Z \
+  until=20340101000000Z
+issue deep_3 "/CN=Kelm Deep CA 3" deep_ca_ext deep_2 from=20200101000000Z \
+  until=20340101000000Z
+issue device_deep "$device_subject" device_ext deep_3
 
-cert not_ca_intermediate "/CN=Kelm Not A CA" not_ca_intermediate not_ca_ext \
-  root_1 20200101000000Z 20340101000000Z
-cert device_under_not_ca "$device_subject" device_under_not_ca device_ext \
-  not_ca_intermediate
+issue not_ca_intermediate "/CN=Kelm Not A CA" not_ca_ext root_1 \
+  from=20200101000000Z until=20340101000000Z
+issue device_under_not_ca "$device_subject" device_ext not_ca_intermediate
 
 printf 'this is not a certificate' > "$out/garbage.der"
 
 # The plain device certificate as PEM too, for the benchmark.
-openssl x509 -inform DER -in "$out/device.der" -out "$out/device.pem"
+pki_pem device "$out/device.pem"
 
 # The model intermediate as DER, so tests need not convert PEM.
-openssl x509 -in "$work/model.pem" -outform DER -out "$out/model_intermediate.der"
+pki_der model "$out/model_intermediate.der"
 
 echo "Validator certificates written to $out"

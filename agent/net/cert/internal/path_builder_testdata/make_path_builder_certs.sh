@@ -35,34 +35,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 out=${1:-$here}
 mkdir -p "$out"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source-path=SCRIPTDIR source=../../../../../tools/test_pki_lib.sh
+source "$here/../../../../../tools/test_pki_lib.sh"
+pki_begin from=20200101000000Z until=20400101000000Z \
+  first_serial=1001  # then counting up in the order below
 
-cat > "$work/ca.cnf" <<'CNF'
-[ ca ]
-default_ca = test_ca
-
-[ test_ca ]
-dir             = $ENV::CA_DIR
-database        = $dir/index.txt
-serial          = $dir/serial
-new_certs_dir   = $dir
-policy          = anything
-unique_subject  = no
-email_in_dn     = no
-copy_extensions = none
-preserve        = yes
-
-[ anything ]
-commonName = supplied
-
-[ req ]
-distinguished_name = req_dn
-prompt             = no
-string_mask        = utf8only
-
-[ req_dn ]
-
+pki_extensions <<'CNF'
 [ root ]
 basicConstraints       = critical, CA:true
 keyUsage               = critical, keyCertSign, cRLSign
@@ -101,72 +79,50 @@ subjectKeyIdentifier   = hash
 authorityKeyIdentifier = none
 CNF
 
-key() {
-  [ -f "$work/$1.key" ] || openssl genpkey -algorithm RSA \
-    -pkeyopt rsa_keygen_bits:2048 -out "$work/$1.key" 2>/dev/null
+# Every certificate is also written out as DER under its name.
+issue() {
+  pki_issue "$@"
+  pki_der "$1" "$out/$1.der"
 }
 
-serial=1000
-# cert NAME CN KEY EXT ISSUER_CERT ISSUER_KEY [START END]
-# ISSUER_CERT "-" signs with KEY itself (self-signed).
-cert() {
-  local name=$1 cn=$2 k=$3 ext=$4 issuer=$5 issuer_key=$6
-  local start=${7:-20200101000000Z} end=${8:-20400101000000Z}
-  key "$k"
-  serial=$((serial + 1))
-  local db=$work/db-$name
-  mkdir -p "$db"
-  : > "$db/index.txt"
-  printf '%04X\n' "$serial" > "$db/serial"
-  CA_DIR=$db openssl req -new -config "$work/ca.cnf" -key "$work/$k.key" -subj "/CN=$cn" \
-    -out "$work/$name.csr"
-  local signer
-  if [ "$issuer" = "-" ]; then
-    signer=(-selfsign -keyfile "$work/$k.key")
-  else
-    key "$issuer_key"
-    signer=(-cert "$work/$issuer.pem" -keyfile "$work/$issuer_key.key")
-  fi
-  CA_DIR=$db openssl ca -config "$work/ca.cnf" -batch -notext "${signer[@]}" \
-    -in "$work/$name.csr" -out "$work/$name.pem" -startdate "$start" \
-    -enddate "$end" -md sha256 -extensions "$ext" 2>/dev/null
-  openssl x509 -in "$work/$name.pem" -outform DER -out "$out/$name.der"
-}
+issue root "/CN=Path Root" root self key=k_root
+issue intermediate "/CN=Path Intermediate" ca_ext root key=k_int
+issue leaf "/CN=Path Leaf" leaf intermediate key=k_leaf
+issue leaf_expired "/CN=Path Leaf" leaf intermediate key=k_leaf \
+  from=20200101000000Z until=20210101000000Z
 
-cert root "Path Root" k_root root - -
-cert intermediate "Path Intermediate" k_int ca_ext root k_root
-cert leaf "Path Leaf" k_leaf leaf intermediate k_int
-cert leaf_expired "Path Leaf" k_leaf leaf intermediate k_int \
-  20200101000000Z 20210101000000Z
+issue other_root "/CN=Other Root" root self key=k_other
+issue twin_root_match "/CN=Twin Root" root self key=k_twin_a
+issue twin_root_mismatch "/CN=Twin Root" root self key=k_twin_b
+issue twin_root_unknown "/CN=Twin Root" root_no_ski self key=k_twin_c
+issue twin_cross "/CN=Twin Root" ca_ext other_root key=k_twin_a
+issue twin_intermediate "/CN=Twin Intermediate" ca_ext twin_root_match \
+  key=k_twin_int
+issue twin_leaf "/CN=Twin Leaf" leaf twin_intermediate key=k_twin_leaf
 
-cert other_root "Other Root" k_other root - -
-cert twin_root_match "Twin Root" k_twin_a root - -
-cert twin_root_mismatch "Twin Root" k_twin_b root - -
-cert twin_root_unknown "Twin Root" k_twin_c root_no_ski - -
-cert twin_cross "Twin Root" k_twin_a ca_ext other_root k_other
-cert twin_intermediate "Twin Intermediate" k_twin_int ca_ext twin_root_match k_twin_a
-cert twin_leaf "Twin Leaf" k_twin_leaf leaf twin_intermediate k_twin_int
-
-cert dup_a "Dup CA" k_dup ca_ext root k_root 20210101000000Z 20350101000000Z
-cert dup_b "Dup CA" k_dup ca_ext root k_root 20230101000000Z 20300101000000Z
-cert dup_c "Dup CA" k_dup ca_ext root k_root 20230101000000Z 20360101000000Z
-cert dup_leaf "Dup Leaf" k_dup_leaf leaf_no_aki dup_a k_dup
+issue dup_a "/CN=Dup CA" ca_ext root key=k_dup from=20210101000000Z \
+  until=20350101000000Z
+issue dup_b "/CN=Dup CA" ca_ext root key=k_dup from=20230101000000Z \
+  until=20300101000000Z
+issue dup_c "/CN=Dup CA" ca_ext root key=k_dup from=20230101000000Z \
+  until=20360101000000Z
+issue dup_leaf "/CN=Dup Leaf" leaf_no_aki dup_a key=k_dup_leaf
 
 # Each of the pair needs the other to exist first: make B self-signed to
 # sign A, then reissue B under A.
-cert cycle_b_seed "Cycle B" k_cycle_b root - -
-cert cycle_a "Cycle A" k_cycle_a ca_ext cycle_b_seed k_cycle_b
-cert cycle_b "Cycle B" k_cycle_b ca_ext cycle_a k_cycle_a
+issue cycle_b_seed "/CN=Cycle B" root self key=k_cycle_b
+issue cycle_a "/CN=Cycle A" ca_ext cycle_b_seed key=k_cycle_a
+issue cycle_b "/CN=Cycle B" ca_ext cycle_a key=k_cycle_b
 rm -f "$out/cycle_b_seed.der"
-cert cycle_leaf "Cycle Leaf" k_cycle_leaf leaf cycle_a k_cycle_a
+issue cycle_leaf "/CN=Cycle Leaf" leaf cycle_a key=k_cycle_leaf
 
 for i in $(seq -w 0 11); do
-  cert "loop_$i" "Loop CA" "k_loop_$i" ca_no_aki - -
+  issue "loop_$i" "/CN=Loop CA" ca_no_aki self key="k_loop_$i"
 done
-cert loop_leaf "Loop Leaf" k_loop_leaf leaf_no_aki loop_00 k_loop_00
+issue loop_leaf "/CN=Loop Leaf" leaf_no_aki loop_00 key=k_loop_leaf
 
-cert nobody "Nobody Knows Me" k_nobody root - -
+issue nobody "/CN=Nobody Knows Me" root self key=k_nobody
 rm -f "$out/nobody.der"
-cert orphan "Orphan" k_orphan leaf nobody k_nobody
+issue orphan "/CN=Orphan" leaf nobody key=k_orphan
 
 echo "Path builder certificates written to $out"

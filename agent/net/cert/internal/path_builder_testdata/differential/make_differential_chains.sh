@@ -20,37 +20,15 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 out=${1:-$here}
 mkdir -p "$out"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source-path=SCRIPTDIR source=../../../../../../tools/test_pki_lib.sh
+source "$here/../../../../../../tools/test_pki_lib.sh"
+pki_begin from=20200101000000Z until=20400101000000Z \
+  first_serial=8193  # then counting up in the order below
 
 # 2025-06-01 12:00:00 UTC.
 verify_time=1748779200
 
-cat > "$work/ca.cnf" <<'CNF'
-[ ca ]
-default_ca = test_ca
-
-[ test_ca ]
-dir             = $ENV::CA_DIR
-database        = $dir/index.txt
-serial          = $dir/serial
-new_certs_dir   = $dir
-policy          = anything
-unique_subject  = no
-email_in_dn     = no
-copy_extensions = none
-preserve        = yes
-
-[ anything ]
-commonName = supplied
-
-[ req ]
-distinguished_name = req_dn
-prompt             = no
-string_mask        = utf8only
-
-[ req_dn ]
-
+pki_extensions <<'CNF'
 [ root ]
 basicConstraints       = critical, CA:true
 keyUsage               = critical, keyCertSign, cRLSign
@@ -127,68 +105,17 @@ authorityKeyIdentifier = keyid:always
 1.3.6.1.4.1.55555.77   = critical, DER:0500
 CNF
 
-key() {
-  local name=$1 kind=${2:-rsa2048}
-  [ -f "$work/$name.key" ] && return
-  case $kind in
-    rsa2048) openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 \
-               -out "$work/$name.key" 2>/dev/null ;;
-    rsa1024) openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 \
-               -out "$work/$name.key" 2>/dev/null ;;
-    p256) openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 \
-               -out "$work/$name.key" 2>/dev/null ;;
-  esac
-}
-
-serial=8192
-# cert NAME CN KEY EXT ISSUER_CERT ISSUER_KEY [START END DIGEST]
-# ISSUER_CERT "-" makes it self-signed with KEY.
-cert() {
-  local name=$1 cn=$2 k=$3 ext=$4 issuer=$5 issuer_key=$6
-  local start=${7:-20200101000000Z} end=${8:-20400101000000Z} md=${9:-sha256}
-  key "$k"
-  serial=$((serial + 1))
-  local db=$work/db-$name
-  mkdir -p "$db"
-  : > "$db/index.txt"
-  printf '%04X\n' "$serial" > "$db/serial"
-  CA_DIR=$db openssl req -new -config "$work/ca.cnf" -key "$work/$k.key" \
-    -subj "/CN=$cn" -out "$work/$name.csr"
-  local signer=(-selfsign -keyfile "$work/$k.key")
-  if [ "$issuer" != "-" ]; then
-    signer=(-cert "$work/$issuer.pem" -keyfile "$work/$issuer_key.key")
-  fi
-  CA_DIR=$db openssl ca -config "$work/ca.cnf" -batch -notext \
-    "${signer[@]}" -in "$work/$name.csr" -out "$work/$name.pem" \
-    -startdate "$start" -enddate "$end" -md "$md" -extensions "$ext" \
-    2>/dev/null
-}
-
-# The last byte of a certificate's DER is the last byte of its signature.
-break_signature() {
-  local from=$1 to=$2 hex
-  hex=$(openssl x509 -in "$work/$from.pem" -outform DER | xxd -p | tr -d '\n')
-  local last=${hex: -2}
-  printf '%s%02x' "${hex:0:${#hex}-2}" $(( 0x$last ^ 0x01 )) | xxd -r -p |
-    openssl x509 -inform DER -out "$work/$to.pem" 2>/dev/null ||
-    # openssl x509 may refuse to re-encode; keep the bytes as PEM by hand.
-    { printf -- '-----BEGIN CERTIFICATE-----\n'
-      printf '%s%02x' "${hex:0:${#hex}-2}" $(( 0x$last ^ 0x01 )) | xxd -r -p |
-        base64 -w 64
-      printf -- '-----END CERTIFICATE-----\n'; } > "$work/$to.pem"
-}
-
 : > "$out/openssl_verdicts.txt"
 # chain NAME LEAF ROOT [INTERMEDIATE...]
 chain() {
   local name=$1 leaf=$2 root=$3
   shift 3
-  cp "$work/$leaf.pem" "$out/$name.leaf.pem"
-  cp "$work/$root.pem" "$out/$name.root.pem"
+  cp "$PKI_WORK/$leaf.pem" "$out/$name.leaf.pem"
+  cp "$PKI_WORK/$root.pem" "$out/$name.root.pem"
   : > "$out/$name.untrusted.pem"
   local intermediate
   for intermediate in "$@"; do
-    cat "$work/$intermediate.pem" >> "$out/$name.untrusted.pem"
+    cat "$PKI_WORK/$intermediate.pem" >> "$out/$name.untrusted.pem"
   done
   local untrusted=()
   [ $# -gt 0 ] && untrusted=(-untrusted "$out/$name.untrusted.pem")
@@ -203,92 +130,95 @@ chain() {
   fi
 }
 
-cert root "Diff Root" k_root root - -
-cert int "Diff Intermediate" k_int ca_ext root k_root
-cert leaf "Diff Leaf" k_leaf leaf int k_int
+pki_issue root "/CN=Diff Root" root self key=k_root
+pki_issue int "/CN=Diff Intermediate" ca_ext root key=k_int
+pki_issue leaf "/CN=Diff Leaf" leaf int key=k_leaf
 
 chain valid leaf root int
 
-cert direct_leaf "Diff Direct Leaf" k_leaf leaf root k_root
+pki_issue direct_leaf "/CN=Diff Direct Leaf" leaf root key=k_leaf
 chain valid_direct direct_leaf root
 
-cert int2 "Diff Intermediate 2" k_int2 ca_ext int k_int
-cert leaf_under_int2 "Diff Leaf" k_leaf leaf int2 k_int2
+pki_issue int2 "/CN=Diff Intermediate 2" ca_ext int key=k_int2
+pki_issue leaf_under_int2 "/CN=Diff Leaf" leaf int2 key=k_leaf
 chain valid_two_intermediates leaf_under_int2 root int2 int
 
-key k_leaf_ec p256
-cert leaf_ec "Diff Leaf" k_leaf_ec leaf int k_int
+pki_key k_leaf_ec p256
+pki_issue leaf_ec "/CN=Diff Leaf" leaf int key=k_leaf_ec
 chain valid_ec_leaf leaf_ec root int
 
-cert leaf_sha384 "Diff Leaf" k_leaf leaf int k_int \
-  20200101000000Z 20400101000000Z sha384
+pki_issue leaf_sha384 "/CN=Diff Leaf" leaf int key=k_leaf md=sha384
 chain valid_sha384 leaf_sha384 root int
 
-cert leaf_expired "Diff Leaf" k_leaf leaf int k_int \
-  20200101000000Z 20240101000000Z
+pki_issue leaf_expired "/CN=Diff Leaf" leaf int key=k_leaf \
+  from=20200101000000Z until=20240101000000Z
 chain leaf_expired leaf_expired root int
 
-cert leaf_not_yet_valid "Diff Leaf" k_leaf leaf int k_int \
-  20300101000000Z 20400101000000Z
+pki_issue leaf_not_yet_valid "/CN=Diff Leaf" leaf int key=k_leaf \
+  from=20300101000000Z until=20400101000000Z
 chain leaf_not_yet_valid leaf_not_yet_valid root int
 
-cert int_expired "Diff Intermediate" k_int ca_ext root k_root \
-  20200101000000Z 20240101000000Z
+pki_issue int_expired "/CN=Diff Intermediate" ca_ext root key=k_int \
+  from=20200101000000Z until=20240101000000Z
 chain intermediate_expired leaf root int_expired
 
-cert root_expired "Diff Root" k_root root - - 20150101000000Z 20240101000000Z
+pki_issue root_expired "/CN=Diff Root" root self key=k_root \
+  from=20150101000000Z until=20240101000000Z
 chain root_expired leaf root_expired int
 
 # Signed by the intermediate's key, but naming an issuer nobody has.
-cert other_name_ca "Diff Somebody Else" k_int ca_ext root k_root
-cert leaf_wrong_issuer_name "Diff Leaf" k_leaf leaf other_name_ca k_int
+pki_issue other_name_ca "/CN=Diff Somebody Else" ca_ext root key=k_int
+pki_issue leaf_wrong_issuer_name "/CN=Diff Leaf" leaf other_name_ca key=k_leaf
 chain wrong_issuer_name leaf_wrong_issuer_name root int
 
 # Names the intermediate, signed by a different key.
-cert impostor "Diff Intermediate" k_impostor ca_ext root k_root
-cert leaf_wrong_issuer_key "Diff Leaf" k_leaf leaf impostor k_impostor
+pki_issue impostor "/CN=Diff Intermediate" ca_ext root key=k_impostor
+pki_issue leaf_wrong_issuer_key "/CN=Diff Leaf" leaf impostor key=k_leaf
 chain wrong_issuer_key leaf_wrong_issuer_key root int
 
-break_signature leaf leaf_bad_signature
+pki_break_signature leaf leaf_bad_signature
 chain leaf_bad_signature leaf_bad_signature root int
 
-break_signature int int_bad_signature
+pki_break_signature int int_bad_signature
 chain intermediate_bad_signature leaf root int_bad_signature
 
-cert int_pathlen0 "Diff Intermediate" k_int ca_pathlen0 root k_root
-cert int2_under_pathlen0 "Diff Intermediate 2" k_int2 ca_ext int_pathlen0 k_int
+pki_issue int_pathlen0 "/CN=Diff Intermediate" ca_pathlen0 root key=k_int
+pki_issue int2_under_pathlen0 "/CN=Diff Intermediate 2" ca_ext int_pathlen0 \
+  key=k_int2
 chain path_length_exceeded leaf_under_int2 root int2_under_pathlen0 int_pathlen0
 
-cert root_pathlen0 "Diff Root" k_root root_pathlen0 - -
+pki_issue root_pathlen0 "/CN=Diff Root" root_pathlen0 self key=k_root
 chain root_path_length_exceeded leaf root_pathlen0 int
 
-cert int_not_ca "Diff Intermediate" k_int ca_not_ca root k_root
+pki_issue int_not_ca "/CN=Diff Intermediate" ca_not_ca root key=k_int
 chain intermediate_not_ca leaf root int_not_ca
 
-cert int_no_bc "Diff Intermediate" k_int ca_no_bc root k_root
+pki_issue int_no_bc "/CN=Diff Intermediate" ca_no_bc root key=k_int
 chain intermediate_no_basic_constraints leaf root int_no_bc
 
-cert int_no_keycertsign "Diff Intermediate" k_int ca_no_keycertsign root k_root
+pki_issue int_no_keycertsign "/CN=Diff Intermediate" ca_no_keycertsign root \
+  key=k_int
 chain intermediate_no_keycertsign leaf root int_no_keycertsign
 
-cert int_eku_server "Diff Intermediate" k_int ca_eku_server root k_root
+pki_issue int_eku_server "/CN=Diff Intermediate" ca_eku_server root key=k_int
 chain intermediate_eku_server_only leaf root int_eku_server
 
-cert leaf_key_encipherment "Diff Leaf" k_leaf leaf_key_encipherment int k_int
+pki_issue leaf_key_encipherment "/CN=Diff Leaf" leaf_key_encipherment int \
+  key=k_leaf
 chain leaf_key_usage_no_digital_signature leaf_key_encipherment root int
 
-cert leaf_eku_server "Diff Leaf" k_leaf leaf_eku_server int k_int
+pki_issue leaf_eku_server "/CN=Diff Leaf" leaf_eku_server int key=k_leaf
 chain leaf_eku_server_only leaf_eku_server root int
 
-cert leaf_unknown_critical "Diff Leaf" k_leaf leaf_unknown_critical int k_int
+pki_issue leaf_unknown_critical "/CN=Diff Leaf" leaf_unknown_critical int \
+  key=k_leaf
 chain leaf_unknown_critical_extension leaf_unknown_critical root int
 
-key k_small rsa1024
-cert leaf_small_key "Diff Leaf" k_small leaf int k_int
+pki_key k_small rsa1024
+pki_issue leaf_small_key "/CN=Diff Leaf" leaf int key=k_small
 chain leaf_rsa1024 leaf_small_key root int
 
-cert leaf_sha1 "Diff Leaf" k_leaf leaf int k_int \
-  20200101000000Z 20400101000000Z sha1
+pki_issue leaf_sha1 "/CN=Diff Leaf" leaf int key=k_leaf md=sha1
 chain leaf_sha1 leaf_sha1 root int
 
 chain missing_intermediate leaf root
