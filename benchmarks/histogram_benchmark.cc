@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "agent/base/memory/cache_line.h"
 #include "agent/base/metrics/histogram.h"
 #include "agent/base/metrics/sample_vector.h"
 #include "benchmark/benchmark.h"
@@ -70,7 +71,7 @@ BENCHMARK(BM_HistogramAdd)->Threads(1)->Threads(4)->UseRealTime();
 // Whole cache lines of its own, like the histogram's counts array, so that
 // both sides spread their adds over the same lines and share them with
 // nothing else.
-struct alignas(64) FloorBuckets {
+struct alignas(kelmbase::kCacheLineSize) FloorBuckets {
   std::array<std::atomic<int32_t>, 50> cells{};
 };
 FloorBuckets g_floor_buckets;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "agent/base/memory/cache_line.h"
 #include "agent/base/strings/string_piece.h"
 
 namespace kelmbase {
@@ -69,10 +70,10 @@ namespace internal {
 // one with the fields that every add reads (the vtable pointer, the counts
 // pointer) or with a heap neighbour, each add on one core would take those
 // away from the adds running on the others.
-struct alignas(64) OwnedSamplesMetadata {
+struct alignas(kCacheLineSize) OwnedSamplesMetadata {
   SamplesMetadata owned_meta;
 };
-static_assert(sizeof(OwnedSamplesMetadata) == 64);
+static_assert(sizeof(OwnedSamplesMetadata) == kCacheLineSize);
 }  // namespace internal
 
 class HistogramSamples {

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "agent/base/memory/cache_line.h"
 #include "agent/base/memory/lazy_singleton.h"
 #include "agent/base/strings/string_printf.h"
 #include "agent/base/synchronization/lock.h"
@@ -16,8 +17,6 @@ namespace kelmbase {
 namespace {
 
 constexpr int kBarWidth = 72;
-
-constexpr size_t kCacheLine = 64;
 
 // One lock for the one-time creation of every vector's counts array.
 LazySingleton<Lock> g_counts_lock;
@@ -309,16 +308,16 @@ int32_t* SampleVector::CreateCountsStorage() {
   // the adds of other threads to it never evict an unrelated heap neighbour
   // from a reader's cache, nor the other way round.
   const size_t bytes =
-      (bucket_count() * sizeof(int32_t) + kCacheLine - 1) / kCacheLine *
-      kCacheLine;
-  void* memory = ::operator new(bytes, std::align_val_t{kCacheLine});
+      (bucket_count() * sizeof(int32_t) + kCacheLineSize - 1) /
+      kCacheLineSize * kCacheLineSize;
+  void* memory = ::operator new(bytes, std::align_val_t{kCacheLineSize});
   std::memset(memory, 0, bytes);
   counts_storage_.reset(static_cast<int32_t*>(memory));
   return counts_storage_.get();
 }
 
 void SampleVector::FreeCounts::operator()(int32_t* counts) const {
-  ::operator delete(counts, std::align_val_t{kCacheLine});
+  ::operator delete(counts, std::align_val_t{kCacheLineSize});
 }
 
 PersistentSampleVector::PersistentSampleVector(

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "agent/base/functional/callback.h"
+#include "agent/base/memory/cache_line.h"
 #include "agent/base/strings/string_piece.h"
 
 namespace kelmbase {
@@ -112,7 +113,7 @@ class StatisticsRecorder {
   // Read by every sample on every thread, written only by tests: a cache
   // line of their own keeps the recorder lock, which each GetOrCreate takes,
   // and other globals from sharing it.
-  struct alignas(64) SampleHooks {
+  struct alignas(kCacheLineSize) SampleHooks {
     std::atomic<bool> callbacks_active{false};
     std::atomic<GlobalSampleHook> global_sample_hook{nullptr};
   };

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "agent/base/task/sequence_manager/cache_line.h"
+#include "agent/base/memory/cache_line.h"
 
 namespace kelmbase {
 namespace sequence_manager {

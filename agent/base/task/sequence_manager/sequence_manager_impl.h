@@ -21,7 +21,7 @@
 #include "agent/base/task/current_thread.h"
 #include "agent/base/task/sequence_manager/associated_thread_id.h"
 #include "agent/base/task/sequence_manager/atomic_flag_set.h"
-#include "agent/base/task/sequence_manager/cache_line.h"
+#include "agent/base/memory/cache_line.h"
 #include "agent/base/task/sequence_manager/enqueue_order.h"
 #include "agent/base/task/sequence_manager/lazy_now.h"
 #include "agent/base/task/sequence_manager/real_time_domain.h"

@@ -12,7 +12,7 @@
 #include "agent/base/synchronization/lock.h"
 #include "agent/base/task/per_sequence_storage_map.h"
 #include "agent/base/task/sequence_manager/associated_thread_id.h"
-#include "agent/base/task/sequence_manager/cache_line.h"
+#include "agent/base/memory/cache_line.h"
 #include "agent/base/task/sequence_manager/run_level_stack.h"
 #include "agent/base/task/sequence_manager/select_task_option.h"
 #include "agent/base/task/sequence_manager/sequence_manager.h"
