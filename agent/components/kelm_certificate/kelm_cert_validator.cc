@@ -249,8 +249,9 @@ KelmCertError VerifyDeviceCertificate(
     DeviceCertPolicy* policy,
     Crl* crl,
     CrlPolicy crl_policy) {
-  return VerifyAgainstBuiltInRoots(certs, time, context, policy, crl,
-                                   crl_policy, PathSearchLimits(), nullptr);
+  return VerifyDeviceCertificateWithLimits(certs, time, context, policy, crl,
+                                           crl_policy, nullptr,
+                                           PathSearchLimits(), nullptr);
 }
 
 KelmCertError VerifyDeviceCertificateWithTrustStore(
@@ -261,11 +262,9 @@ KelmCertError VerifyDeviceCertificateWithTrustStore(
     Crl* crl,
     CrlPolicy crl_policy,
     net::TrustStore* trust_store) {
-  if (!trust_store)
-    return VerifyDeviceCertificate(certs, time, context, policy, crl,
-                                   crl_policy);
-  return VerifyAgainst(certs, time, context, policy, crl, crl_policy,
-                       trust_store, PathSearchLimits(), nullptr);
+  return VerifyDeviceCertificateWithLimits(certs, time, context, policy, crl,
+                                           crl_policy, trust_store,
+                                           PathSearchLimits(), nullptr);
 }
 
 KelmCertError VerifyDeviceCertificateWithLimits(
