@@ -35,6 +35,10 @@ namespace internal {
 // What the log keeps per thread, all in one slot so that an event costs a
 // single thread-local lookup.
 struct TraceLogThreadState {
+  // Whether this thread's state is in use (made and not yet torn down).
+  // Kept in the state itself rather than in a pointer to it, so that an
+  // event reads its thread's state straight from the thread-local block.
+  bool live = false;
   // Set while the thread is inside the log; events it emits then are
   // dropped.
   bool inside_log = false;
@@ -45,11 +49,19 @@ struct TraceLogThreadState {
   const char* current_name = nullptr;
   // The name pointer the thread last reported.
   const char* last_reported_name = nullptr;
-  // The thread's own chunk holder, or null.
-  TraceLog::ThreadLocalEventBuffer* event_buffer = nullptr;
   // Whether the thread has an instruction counter: -1 not asked yet, else
   // 0 or 1. The answer never changes for a thread.
   int8_t has_instruction_counter = -1;
+  // The thread's own chunk holder, or null.
+  TraceLog::ThreadLocalEventBuffer* event_buffer = nullptr;
+  // What `event_buffer` holds: its buffer generation, its chunk (owned by
+  // it, null when it has none) and that chunk's index in the trace buffer.
+  // They live here rather than in the holder so that an event reads this
+  // one thread-local line, and not a heap object too, before it takes a
+  // slot. Only the holder changes them.
+  int buffer_generation = -1;
+  TraceBufferChunk* chunk = nullptr;
+  size_t chunk_index = 0;
 };
 
 }  // namespace internal
@@ -90,24 +102,22 @@ ThreadLocalStorage::Slot& ThreadStateSlot() {
 }
 
 // The calling thread's state lives in the thread's static thread-local
-// block, beside the other per-thread words the emit path reads, so that an
-// event costs one thread-local load and touches no extra heap memory. The
-// slot holds a pointer to it so that its destructor releases the thread's
-// buffer when the thread ends. `t_thread_state` points at it from its
-// first use until then.
-constinit thread_local TraceLogThreadState t_thread_state_storage
+// block, at an address the emit path computes without loading anything, so
+// that an event costs one thread-local read and touches no extra heap
+// memory. The slot holds a pointer to it so that its destructor releases
+// the thread's buffer when the thread ends. It is `live` from its first use
+// until then.
+constinit thread_local TraceLogThreadState t_thread_state
     __attribute__((tls_model("initial-exec")));
-constinit thread_local TraceLogThreadState* t_thread_state
-    __attribute__((tls_model("initial-exec"))) = nullptr;
 
 __attribute__((noinline)) TraceLogThreadState* CreateThreadState() {
   if (ThreadLocalStorage::HasBeenDestroyed())
     return nullptr;
-  TraceLogThreadState* state = &t_thread_state_storage;
+  TraceLogThreadState* state = &t_thread_state;
   state->current_name =
       ThreadNameRegistry::GetInstance()->GetNameForCurrentThread();
   ThreadStateSlot().Set(state);
-  t_thread_state = state;
+  state->live = true;
   return state;
 }
 
@@ -118,8 +128,8 @@ __attribute__((noinline)) TraceLogThreadState* CreateThreadState() {
 class ThreadNameMirror : public ThreadNameRegistry::Observer {
  public:
   void OnThreadNameChanged(const char* name) override {
-    if (t_thread_state != nullptr)
-      t_thread_state->current_name = name;
+    if (t_thread_state.live)
+      t_thread_state.current_name = name;
   }
 };
 
@@ -131,14 +141,15 @@ ThreadNameMirror* GetThreadNameMirror() {
 // The calling thread's state, made on first use; null once the thread's
 // slots are being destroyed (the thread is ending).
 inline TraceLogThreadState* CurrentThreadState() {
-  TraceLogThreadState* state = t_thread_state;
-  if (state != nullptr) [[likely]]
-    return state;
+  if (t_thread_state.live) [[likely]]
+    return &t_thread_state;
   return CreateThreadState();
 }
 
 // The calling thread's state if it has one; never makes it.
-TraceLogThreadState* ExistingThreadState() { return t_thread_state; }
+TraceLogThreadState* ExistingThreadState() {
+  return t_thread_state.live ? &t_thread_state : nullptr;
+}
 
 class ScopedReentrancyGuard {
  public:
@@ -187,17 +198,26 @@ class TraceLog::ThreadLocalEventBuffer
   ~ThreadLocalEventBuffer() override;
 
   TraceEvent* AddTraceEvent(TraceEventHandle* handle) {
-    if (chunk_ == nullptr || chunk_->IsFull()) [[unlikely]] {
-      if (!ReplaceChunk())
+    return AddTraceEvent(thread_state_, handle);
+  }
+  // The same for the buffer `state` holds, without reading the buffer
+  // object itself.
+  static TraceEvent* AddTraceEvent(TraceLogThreadState* state,
+                                   TraceEventHandle* handle) {
+    TraceBufferChunk* chunk = state->chunk;
+    if (chunk == nullptr || chunk->IsFull()) [[unlikely]] {
+      chunk = state->event_buffer->ReplaceChunk();
+      if (chunk == nullptr)
         return nullptr;
     }
     size_t event_index;
-    TraceEvent* event = chunk_->AddTraceEvent(&event_index);
-    *handle = MakeTraceEventHandle(chunk_->seq(), chunk_index_, event_index);
+    TraceEvent* event = chunk->AddTraceEvent(&event_index);
+    *handle =
+        MakeTraceEventHandle(chunk->seq(), state->chunk_index, event_index);
     return event;
   }
   TraceEvent* GetEventByHandle(TraceEventHandle handle);
-  int generation() const { return generation_; }
+  int generation() const { return thread_state_->buffer_generation; }
   // Called with the main lock held.
   void FlushWhileLocked();
 
@@ -207,23 +227,21 @@ class TraceLog::ThreadLocalEventBuffer
   bool WriteMemoryDump(const MemoryDumpArgs& args, ProcessDump* dump) override;
 
  private:
-  // Gives a full chunk back and takes a fresh one; false when the buffer
+  // Gives a full chunk back and takes a fresh one; null when the buffer
   // has none to give.
-  bool ReplaceChunk();
+  TraceBufferChunk* ReplaceChunk();
 
   TraceLog* const trace_log_;
+  // Holds this buffer's generation and chunk (see there).
   TraceLogThreadState* const thread_state_;
   // The task machinery this buffer is registered with.
   CurrentThread current_thread_;
-  std::unique_ptr<TraceBufferChunk> chunk_;
-  size_t chunk_index_ = 0;
-  const int generation_;
 };
 
 namespace {
 void DeleteThreadState(void* value) {
   auto* state = static_cast<TraceLogThreadState*>(value);
-  t_thread_state = nullptr;
+  state->live = false;
   // A buffer normally goes with its thread's task machinery, before the
   // thread ends. One still here belongs to machinery that outlived its
   // thread; delete it now (it unregisters itself) so that the machinery
@@ -238,8 +256,9 @@ TraceLog::ThreadLocalEventBuffer::ThreadLocalEventBuffer(
     CurrentThread current_thread)
     : trace_log_(trace_log),
       thread_state_(thread_state),
-      current_thread_(current_thread),
-      generation_(trace_log->generation_.load(std::memory_order_acquire)) {
+      current_thread_(current_thread) {
+  thread_state_->buffer_generation =
+      trace_log->generation_.load(std::memory_order_acquire);
   current_thread_.AddDestructionObserver(this);
   MemoryDumpManager::GetInstance()->RegisterDumpProvider(
       this, "ThreadLocalEventBuffer", ThreadTaskRunnerHandle::Get());
@@ -260,38 +279,46 @@ void TraceLog::ThreadLocalEventBuffer::WillDestroyCurrentThread() {
   delete this;
 }
 
-bool TraceLog::ThreadLocalEventBuffer::ReplaceChunk() {
+TraceBufferChunk* TraceLog::ThreadLocalEventBuffer::ReplaceChunk() {
   ScopedLock lock(trace_log_->lock_);
   FlushWhileLocked();
-  chunk_ = trace_log_->buffer_->GetChunk(&chunk_index_);
+  thread_state_->chunk =
+      trace_log_->buffer_->GetChunk(&thread_state_->chunk_index).release();
   trace_log_->CheckIfBufferIsFullWhileLocked();
-  return chunk_ != nullptr;
+  return thread_state_->chunk;
 }
 
 TraceEvent* TraceLog::ThreadLocalEventBuffer::GetEventByHandle(
     TraceEventHandle handle) {
-  if (!chunk_ || HandleChunkSeq(handle) != chunk_->seq() ||
-      HandleChunkIndex(handle) != chunk_index_) {
+  TraceBufferChunk* chunk = thread_state_->chunk;
+  if (chunk == nullptr || HandleChunkSeq(handle) != chunk->seq() ||
+      HandleChunkIndex(handle) != thread_state_->chunk_index) {
     return nullptr;
   }
-  return chunk_->GetEventAt(HandleEventIndex(handle));
+  return chunk->GetEventAt(HandleEventIndex(handle));
 }
 
 void TraceLog::ThreadLocalEventBuffer::FlushWhileLocked() {
-  if (!chunk_)
+  std::unique_ptr<TraceBufferChunk> chunk(thread_state_->chunk);
+  thread_state_->chunk = nullptr;
+  if (!chunk)
     return;
-  // A chunk of an older generation belongs to a buffer that is gone.
-  if (trace_log_->generation_.load(std::memory_order_relaxed) == generation_)
-    trace_log_->buffer_->ReturnChunk(chunk_index_, std::move(chunk_));
-  chunk_.reset();
+  // A chunk of an older generation belongs to a buffer that is gone; it
+  // goes with the holder.
+  if (trace_log_->generation_.load(std::memory_order_relaxed) ==
+      thread_state_->buffer_generation) {
+    trace_log_->buffer_->ReturnChunk(thread_state_->chunk_index,
+                                     std::move(chunk));
+  }
 }
 
 bool TraceLog::ThreadLocalEventBuffer::WriteMemoryDump(
     const MemoryDumpArgs&, ProcessDump* dump) {
-  if (!chunk_)
+  TraceBufferChunk* chunk = thread_state_->chunk;
+  if (chunk == nullptr)
     return true;
   TraceEventMemoryOverhead overhead;
-  chunk_->EstimateTraceMemoryOverhead(&overhead);
+  chunk->EstimateTraceMemoryOverhead(&overhead);
   overhead.DumpInto(
       FormatString("tracing/thread_%d", CurrentThreadId()).c_str(), dump);
   return true;
@@ -639,8 +666,8 @@ inline TraceLog::ThreadLocalEventBuffer* TraceLog::EnsureThreadLocalEventBuffer(
   // so the thread still has its CurrentThread; a thread that blocks its
   // message loop never keeps one.
   if (buffer != nullptr &&
-      buffer->generation() == generation_.load(std::memory_order_acquire))
-      [[likely]] {
+      state->buffer_generation ==
+          generation_.load(std::memory_order_acquire)) [[likely]] {
     return buffer;
   }
   return CreateThreadLocalEventBuffer(state);
@@ -747,7 +774,8 @@ __attribute__((always_inline)) inline TraceEventHandle TraceLog::AddEvent(
                         scope, id, bind_id, thread_id, args, flags);
   }
   TraceEventHandle handle;
-  TraceEvent* slot = local_buffer->AddTraceEvent(&handle);
+  TraceEvent* slot = ThreadLocalEventBuffer::AddTraceEvent(thread_state,
+                                                           &handle);
   if (slot == nullptr)
     return 0;
   slot->Reset(thread_id, stamp.timestamp, stamp.thread_timestamp,
