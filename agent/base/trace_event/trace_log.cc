@@ -217,7 +217,6 @@ class TraceLog::ThreadLocalEventBuffer
     return event;
   }
   TraceEvent* GetEventByHandle(TraceEventHandle handle);
-  int generation() const { return thread_state_->buffer_generation; }
   // Called with the main lock held.
   void FlushWhileLocked();
 
