@@ -24,6 +24,17 @@ std::atomic<bool> g_cord_steals_from_rvalue_strings{false};
 [[gnu::used]] std::vector<char*> (*const kFlagParser)(int, char**) =
     &absl::ParseCommandLine;
 
+// The mutex library this program is written against keeps no lock graph:
+// its deadlock-detection setter does nothing (see the hook of
+// --synch_deadlock_detection below). Debian builds Abseil with assertions,
+// which turns the graph on by default: every lock and unlock then updates a
+// process-wide graph under a global lock, which each flag registration pays
+// before main and every mutex pays after. Switch it off ahead of every
+// initializer of default priority, and so before the first flag registers.
+__attribute__((constructor(101))) void StartWithoutLockGraph() {
+  absl::SetMutexDeadlockDetectionMode(absl::OnDeadlockCycle::kIgnore);
+}
+
 }  // namespace
 
 int32_t DeadlockDetectionFromEnv() {

@@ -23,8 +23,9 @@ namespace base {
 int32_t DeadlockDetectionFromEnv();
 
 // The mode the --synch_deadlock_detection hook last handed over: the value
-// mapped to 0 (<= 0), 1 (1) or 2 (anything else). The mutex library's own
-// detection is left as it was built; the mode is only kept here.
+// mapped to 0 (<= 0), 1 (1) or 2 (anything else). The mode is only kept
+// here: the mutex library's own detection is off from start-up, whatever
+// the flag says.
 int32_t DeadlockDetectionMode();
 
 // Process globals the string-library hooks store into. Nothing reads them in

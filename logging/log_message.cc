@@ -1,6 +1,5 @@
 #include "logging/log_message.h"
 
-#include <execinfo.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -39,14 +38,6 @@ void DefaultStackDumper(int skip_frames) {
 
 std::atomic<StackDumper> g_stack_dumper{&DefaultStackDumper};
 std::atomic<FatalMessageSaver> g_fatal_message_saver{nullptr};
-
-// The first backtrace call loads the unwinder library; do it at start-up so
-// a fatal error in a signal handler or low on memory does not have to.
-[[maybe_unused]] const bool kUnwinderLoaded = [] {
-  void* frame;
-  backtrace(&frame, 1);
-  return true;
-}();
 
 }  // namespace
 
