@@ -783,18 +783,14 @@ __attribute__((always_inline)) inline TraceEventHandle TraceLog::AddEvent(
   return handle;
 }
 
-TraceEventHandle TraceLog::EmitEventForThread(
+TraceEventHandle TraceLog::EmitStampedEvent(
     char phase, const TraceCategory* category, const char* name,
     const char* scope, uint64_t id, uint64_t bind_id, int32_t thread_id,
-    MonotonicTime timestamp, TraceArgumentSet* args, uint32_t flags) {
-  const int32_t current_thread_id = CurrentThreadId();
-  ThreadCpuTime thread_now;
-  if ((flags & (kFlagExplicitTimestamp | kFlagNoThreadTime)) == 0 &&
-      thread_id == current_thread_id) {
-    thread_now = ThreadCpuTime::Now();
-  }
+    MonotonicTime timestamp, ThreadCpuTime thread_timestamp,
+    TraceArgumentSet* args, uint32_t flags, int32_t current_thread_id) {
   return AddEvent(phase, category, name, scope, id, bind_id, thread_id,
-                  timestamp, thread_now, args, flags, current_thread_id);
+                  timestamp, thread_timestamp, args, flags,
+                  current_thread_id);
 }
 
 TraceEventHandle TraceLog::EmitEventWithTimes(
@@ -1132,17 +1128,6 @@ TraceEventHandle EmitEvent(char phase, const TraceCategory* category,
   return TraceLog::GetInstance()->EmitEventForThread(
       phase, category, name, scope, id, 0, CurrentThreadId(),
       MonotonicTime::Now(), args, flags);
-}
-
-TraceEventHandle EmitEventForThread(char phase, const TraceCategory* category,
-                                    const char* name, const char* scope,
-                                    uint64_t id, uint64_t bind_id,
-                                    int32_t thread_id,
-                                    MonotonicTime timestamp,
-                                    TraceArgumentSet* args, uint32_t flags) {
-  return TraceLog::GetInstance()->EmitEventForThread(
-      phase, category, name, scope, id, bind_id, thread_id, timestamp, args,
-      flags);
 }
 
 void CloseEventDuration(const TraceCategory* category, const char* name,

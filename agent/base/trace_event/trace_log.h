@@ -122,13 +122,32 @@ class TraceLog : public MemoryDumpProvider {
   TraceRecordingConfig GetCurrentConfig();
 
   // Emit paths behind the free functions below.
+  //
+  // An event of the calling thread, unless its flags say otherwise, is
+  // stamped with the thread's CPU clock, whose read is a system call. The
+  // read happens inline, in the caller's frame: the return predictor does
+  // not survive a system call where the kernel (or the hypervisor under it)
+  // fills it against speculation attacks, so each return that crosses the
+  // call mispredicts. Keeping the stack shallow there is most of what the
+  // recording path can still save.
   TraceEventHandle EmitEventForThread(char phase,
                                       const TraceCategory* category,
                                       const char* name, const char* scope,
                                       uint64_t id, uint64_t bind_id,
                                       int32_t thread_id,
                                       MonotonicTime timestamp,
-                                      TraceArgumentSet* args, uint32_t flags);
+                                      TraceArgumentSet* args, uint32_t flags) {
+    const int32_t current_thread_id =
+        static_cast<int32_t>(PlatformThread::CurrentId());
+    ThreadCpuTime thread_now;
+    if ((flags & (kFlagExplicitTimestamp | kFlagNoThreadTime)) == 0 &&
+        thread_id == current_thread_id) {
+      thread_now = ThreadCpuTime::Now();
+    }
+    return EmitStampedEvent(phase, category, name, scope, id, bind_id,
+                            thread_id, timestamp, thread_now, args, flags,
+                            current_thread_id);
+  }
   TraceEventHandle EmitEventWithTimes(
       char phase, const TraceCategory* category, const char* name,
       const char* scope, uint64_t id, uint64_t bind_id, int32_t thread_id,
@@ -221,6 +240,15 @@ class TraceLog : public MemoryDumpProvider {
     ThreadCpuTime thread_timestamp;
     int64_t thread_instruction_count;
   };
+  // EmitEventForThread past the thread clock read.
+  TraceEventHandle EmitStampedEvent(char phase, const TraceCategory* category,
+                                    const char* name, const char* scope,
+                                    uint64_t id, uint64_t bind_id,
+                                    int32_t thread_id,
+                                    MonotonicTime timestamp,
+                                    ThreadCpuTime thread_timestamp,
+                                    TraceArgumentSet* args, uint32_t flags,
+                                    int32_t current_thread_id);
   TraceEventHandle AddEvent(char phase, const TraceCategory* category,
                             const char* name, const char* scope, uint64_t id,
                             uint64_t bind_id, int32_t thread_id,
@@ -312,12 +340,20 @@ class TraceLog : public MemoryDumpProvider {
 TraceEventHandle EmitEvent(char phase, const TraceCategory* category,
                            const char* name, const char* scope, uint64_t id,
                            TraceArgumentSet* args, uint32_t flags);
-TraceEventHandle EmitEventForThread(char phase, const TraceCategory* category,
-                                    const char* name, const char* scope,
-                                    uint64_t id, uint64_t bind_id,
-                                    int32_t thread_id,
-                                    MonotonicTime timestamp,
-                                    TraceArgumentSet* args, uint32_t flags);
+// An event for `thread_id` at `timestamp`. Inline so that the thread clock
+// read sits in the caller's frame (see TraceLog::EmitEventForThread).
+inline TraceEventHandle EmitEventForThread(char phase,
+                                           const TraceCategory* category,
+                                           const char* name, const char* scope,
+                                           uint64_t id, uint64_t bind_id,
+                                           int32_t thread_id,
+                                           MonotonicTime timestamp,
+                                           TraceArgumentSet* args,
+                                           uint32_t flags) {
+  return TraceLog::GetInstance()->EmitEventForThread(
+      phase, category, name, scope, id, bind_id, thread_id, timestamp, args,
+      flags);
+}
 // Closes a complete event.
 void CloseEventDuration(const TraceCategory* category, const char* name,
                         TraceEventHandle handle);
