@@ -52,7 +52,7 @@ class SSLPrivateKeyKelmInternal : public net::SSLPrivateKey {
 // On the signing thread: hashes `input` for the scheme, wraps the digest in
 // its DigestInfo and has the RSA signer sign it.
 net::Error DoSign(scoped_refptr<ClientAuthCreds::RsaSigner> signer,
-                  uint16_t algorithm, const std::vector<uint8_t>& input,
+                  uint16_t algorithm, kelmbase::span<const uint8_t> input,
                   std::vector<uint8_t>* signature) {
   if (!signer) {
     LOG(ERROR) << "Null signer in SSLPrivateKeyKelmInternal::Sign!";
@@ -140,7 +140,8 @@ void SSLPrivateKeyKelmInternal::Sign(uint16_t algorithm,
   auto task = kelmbase::BindOneShot(
       [](scoped_refptr<ClientAuthCreds::RsaSigner> signer, uint16_t algorithm,
          std::vector<uint8_t> input, std::vector<uint8_t>* signature) {
-        return DoSign(std::move(signer), algorithm, input, signature);
+        return DoSign(std::move(signer), algorithm,
+                      kelmbase::span<const uint8_t>(input), signature);
       },
       rsa_signer_, algorithm, std::move(input_copy), signature_slot);
   auto reply = kelmbase::BindOneShot(
