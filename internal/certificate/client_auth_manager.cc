@@ -100,7 +100,7 @@ void ClientAuthManager::StoreOldCertificate(
     return;
   }
   LOG(INFO) << "Storing the certificate first used by the device.";
-  old_device_certificate_ = kelmbase::Base64EncodeToString(signer->leaf_der());
+  kelmbase::Base64Encode(signer->leaf_der(), &old_device_certificate_);
   pref_service_->SetString(kOldDeviceCertificatePref, old_device_certificate_);
   pref_service_->CommitWrites();
 }
