@@ -1,6 +1,11 @@
 #include "internal/certificate/test/client_auth_test_util.h"
 
 #include <openssl/bio.h>
+#include <openssl/digest.h>
+#include <openssl/ec_key.h>
+#include <openssl/evp.h>
+#include <openssl/mem.h>
+#include <openssl/nid.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <stdlib.h>
@@ -38,6 +43,36 @@ std::string DerToPem(const std::string& der) {
   size_t length = 0;
   BIO_mem_contents(bio.get(), &contents, &length);
   return std::string(reinterpret_cast<const char*>(contents), length);
+}
+
+std::string WithEcKey(const std::string& cert_der) {
+  const uint8_t* cursor = reinterpret_cast<const uint8_t*>(cert_der.data());
+  bssl::UniquePtr<X509> cert(
+      d2i_X509(nullptr, &cursor, static_cast<long>(cert_der.size())));
+  CHECK(cert);
+  bssl::UniquePtr<EC_KEY> ec_key(
+      EC_KEY_new_by_curve_name(NID_X9_62_prime256v1));
+  CHECK(ec_key && EC_KEY_generate_key(ec_key.get()));
+  bssl::UniquePtr<EVP_PKEY> key(EVP_PKEY_new());
+  CHECK(key && EVP_PKEY_set1_EC_KEY(key.get(), ec_key.get()));
+  CHECK(X509_set_pubkey(cert.get(), key.get()));
+
+  const std::string issuer_key_pem =
+      DevPkiFile("model_intermediate_ca.key.pem");
+  bssl::UniquePtr<BIO> bio(
+      BIO_new_mem_buf(issuer_key_pem.data(), issuer_key_pem.size()));
+  bssl::UniquePtr<EVP_PKEY> issuer_key(
+      PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+  CHECK(issuer_key);
+  CHECK(X509_sign(cert.get(), issuer_key.get(), EVP_sha256()));
+
+  uint8_t* der = nullptr;
+  const int length = i2d_X509(cert.get(), &der);
+  CHECK(length > 0);
+  std::string out(reinterpret_cast<const char*>(der),
+                  static_cast<size_t>(length));
+  OPENSSL_free(der);
+  return out;
 }
 
 namespace {
@@ -96,6 +131,35 @@ std::string SignOnWorker(const scoped_refptr<ClientAuthSigner>& signer,
   done.Wait();
   worker.Stop();
   return result;
+}
+
+namespace {
+
+// Each record of `log`: its severity letter and its text.
+std::vector<std::pair<char, std::string>> Records(const std::string& log) {
+  std::vector<std::pair<char, std::string>> records;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    const size_t end_of_prefix = line.find("] ");
+    if (end_of_prefix == std::string::npos) continue;
+    records.emplace_back(line.front(), line.substr(end_of_prefix + 2));
+  }
+  return records;
+}
+
+}  // namespace
+
+char SeverityOf(const std::string& log, const std::string& text) {
+  for (const auto& [severity, record] : Records(log)) {
+    if (record == text) return severity;
+  }
+  return '-';
+}
+
+std::vector<std::string> RecordTexts(const std::string& log) {
+  std::vector<std::string> texts;
+  for (auto& record : Records(log)) texts.push_back(std::move(record.second));
+  return texts;
 }
 
 ScopedTempDir::ScopedTempDir() {

@@ -29,10 +29,24 @@ std::string DevPkiFile(const char* name);
 
 std::string DerToPem(const std::string& der);
 
+// `cert_der` with its key replaced by a new P-256 key and signed again by the
+// development model intermediate CA. Everything before the key keeps its
+// place, so a device certificate keeps its SSID where the model template
+// has the placeholder.
+std::string WithEcKey(const std::string& cert_der);
+
 // Runs `signer->SignWithAlgorithm` on a new worker thread and waits for the
 // callback; returns what it received.
 std::string SignOnWorker(const scoped_refptr<ClientAuthSigner>& signer,
                          uint16_t algorithm, const std::string& data);
+
+// The severity letter (I, W, E or F) of the first record in `log` whose text,
+// after the record's prefix, is exactly `text`; '-' when there is none.
+char SeverityOf(const std::string& log, const std::string& text);
+
+// The text of every record in `log`, in order: each line that has a record
+// prefix, without that prefix.
+std::vector<std::string> RecordTexts(const std::string& log);
 
 // A private temporary folder, removed with everything in it.
 class ScopedTempDir {
