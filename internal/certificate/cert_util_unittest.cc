@@ -5,10 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "agent/base/command_line.h"
+#include "agent/base/files/file_path.h"
+#include "agent/base/files/file_util.h"
 #include "agent/base/test/scoped_environment_restorer.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "internal/certificate/test/client_auth_test_util.h"
+#include "paths/kelm_core_paths.h"
 
 namespace vantorel {
 namespace {
@@ -16,6 +20,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 
 constexpr char kEnd[] = "\n-----END CERTIFICATE-----\n";
 
@@ -100,50 +105,124 @@ TEST_F(CertLoaderTest, NamedChainThatIsMissingFails) {
               HasSubstr("Couldn't load client certificate chain."));
 }
 
-TEST_F(CertLoaderTest, DefaultsAreLoggedAtErrorAndMissingFilesFail) {
+// Without switch or variable the default files are used, each announced by
+// an ERROR record; whether they can be read decides the result.
+TEST_F(CertLoaderTest, DefaultFilesAreAnnouncedAtErrorThenRead) {
   unsetenv("KELM_CLIENT_CERT");
   unsetenv("KELM_CLIENT_PRIVKEY");
   setenv("HOME", dir_.path().c_str(), 1);
+  kelm_core::RegisterPathProviders();
+  const std::string cert_path = kelm_core::GetClientCertPath();
+  const std::string key_path = kelm_core::GetClientKeyPath();
+  ASSERT_EQ(cert_path.rfind(dir_.path() + "/", 0), 0u) << cert_path;
+  ASSERT_EQ(key_path.rfind(dir_.path() + "/", 0), 0u) << key_path;
+  const std::string cert_announced =
+      "Client certificate file is not specified, using default.";
+  const std::string key_announced =
+      "Private key file is not specified, using default.";
+
+  // Missing: both fail, each with its own ERROR record.
   std::string cert, key;
   testing::internal::CaptureStderr();
   EXPECT_FALSE(LoadClientCertificate(&cert));
   EXPECT_FALSE(LoadClientPrivateKey(&key));
-  const std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_THAT(log, HasSubstr("E0000"));
-  EXPECT_THAT(log,
-              HasSubstr("] Client certificate file is not specified, using "
-                        "default."));
-  EXPECT_THAT(log, HasSubstr("] Couldn't load client certificate from file: "));
-  EXPECT_THAT(log,
-              HasSubstr("] Private key file is not specified, using default."));
-  EXPECT_THAT(log, HasSubstr("] Couldn't load client certificate private key."));
+  std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(test::SeverityOf(log, cert_announced), 'E');
+  EXPECT_EQ(test::SeverityOf(log, key_announced), 'E');
+  EXPECT_EQ(test::SeverityOf(log, "Couldn't load client certificate from "
+                                  "file: " + cert_path),
+            'E');
+  EXPECT_EQ(
+      test::SeverityOf(log, "Couldn't load client certificate private key."),
+      'E');
+
+  // Present: read whole, and still announced.
+  ASSERT_TRUE(kelmbase::CreateDirectory(
+      kelmbase::FilePath(cert_path).DirName()));
+  ASSERT_EQ(
+      kelmbase::WriteFile(kelmbase::FilePath(cert_path), "default cert", 12),
+      12);
+  ASSERT_EQ(kelmbase::WriteFile(kelmbase::FilePath(key_path), "key\0", 4), 4);
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(LoadClientCertificate(&cert));
+  EXPECT_TRUE(LoadClientPrivateKey(&key));
+  log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(cert, "default cert");
+  EXPECT_EQ(key, std::string("key\0", 4));
+  EXPECT_EQ(test::SeverityOf(log, cert_announced), 'E');
+  EXPECT_EQ(test::SeverityOf(log, key_announced), 'E');
+  EXPECT_THAT(log, Not(HasSubstr("Couldn't load")));
+}
+
+// The switch is asked first; a switch given with an empty value counts as
+// not given, and the variable is used.
+TEST_F(CertLoaderTest, SwitchTakesPrecedenceOverVariable) {
+  struct Loader {
+    const char* switch_name;
+    const char* variable;
+    bool (*load)(std::string*);
+  };
+  const Loader loaders[] = {
+      {"kelm_client_cert", "KELM_CLIENT_CERT", &LoadClientCertificate},
+      {"kelm_client_privkey", "KELM_CLIENT_PRIVKEY", &LoadClientPrivateKey},
+      {"kelm_client_cert_chain", "KELM_CLIENT_CERT_CHAIN",
+       &LoadClientCertificateChain},
+  };
+  const std::string from_switch = dir_.Write("s", "from switch");
+  const std::string from_variable = dir_.Write("v", "from variable");
+  const char* program[] = {"test"};
+  kelmbase::CommandLine::Init(1, program);
+  for (const Loader& l : loaders) {
+    setenv(l.variable, from_variable.c_str(), 1);
+    struct {
+      std::string switch_text;
+      const char* read;
+    } cases[] = {
+        {std::string("--") + l.switch_name + "=" + from_switch, "from switch"},
+        {std::string("--") + l.switch_name + "=", "from variable"},
+        {std::string("--") + l.switch_name, "from variable"},
+    };
+    for (const auto& c : cases) {
+      kelmbase::CommandLine::Current()->SetFromArgv({"test", c.switch_text});
+      std::string contents;
+      testing::internal::CaptureStderr();
+      EXPECT_TRUE(l.load(&contents)) << c.switch_text;
+      EXPECT_THAT(testing::internal::GetCapturedStderr(), IsEmpty())
+          << c.switch_text;
+      EXPECT_EQ(contents, c.read) << c.switch_text;
+    }
+    unsetenv(l.variable);
+  }
+  kelmbase::CommandLine::Current()->SetFromArgv({"test"});
+}
+
+// One certificate object from a PEM sequence: the first certificate with
+// the others as its intermediates.
+scoped_refptr<net::X509Certificate> ChainOf(const std::string& pem) {
+  auto certs = net::X509Certificate::CreateListFromBytes(
+      pem.data(), pem.size(), net::X509Certificate::CERT_FORMAT_PEM_SEQUENCE);
+  if (certs.empty()) return nullptr;
+  std::vector<bssl::UniquePtr<CRYPTO_BUFFER>> intermediates;
+  for (size_t i = 1; i < certs.size(); ++i) {
+    CRYPTO_BUFFER_up_ref(certs[i]->CertBuffer());
+    intermediates.emplace_back(certs[i]->CertBuffer());
+  }
+  CRYPTO_BUFFER_up_ref(certs[0]->CertBuffer());
+  return net::X509Certificate::CreateFromCertBuffer(
+      bssl::UniquePtr<CRYPTO_BUFFER>(certs[0]->CertBuffer()),
+      std::move(intermediates));
 }
 
 TEST(X509CertificateToDerListTest, LeafThenIntermediates) {
   const test::DeviceCredentials creds = test::MakeDeviceCredentials();
-  const std::string pem = creds.device_cert_pem + creds.intermediates_pem;
-  auto certs = net::X509Certificate::CreateListFromBytes(
-      pem.data(), pem.size(), net::X509Certificate::CERT_FORMAT_PEM_SEQUENCE);
-  ASSERT_EQ(certs.size(), 2u);
-  std::vector<bssl::UniquePtr<CRYPTO_BUFFER>> intermediates;
-  CRYPTO_BUFFER_up_ref(certs[1]->CertBuffer());
-  intermediates.emplace_back(certs[1]->CertBuffer());
-  CRYPTO_BUFFER_up_ref(certs[0]->CertBuffer());
-  auto chain = net::X509Certificate::CreateFromCertBuffer(
-      bssl::UniquePtr<CRYPTO_BUFFER>(certs[0]->CertBuffer()),
-      std::move(intermediates));
+  auto chain = ChainOf(creds.device_cert_pem + creds.intermediates_pem);
+  ASSERT_TRUE(chain);
   EXPECT_THAT(X509CertificateToDerList(chain),
               ElementsAre(creds.device_cert_der, creds.intermediate_ders[0]));
   testing::internal::CaptureStderr();
   EXPECT_THAT(X509CertificateToDerList(nullptr), IsEmpty());
   EXPECT_THAT(testing::internal::GetCapturedStderr(),
               HasSubstr("Certs missing,"));
-  // The development chain ends at the first development root, which is
-  // one of the validator's built-in roots.
-  int32_t policy = -1;
-  EXPECT_EQ(VerifyClientCert(chain, nullptr, kelm_certificate::CRL_OPTIONAL,
-                             &policy),
-            kelm_certificate::OK);
   EXPECT_EQ(CertErrorText(kelm_certificate::ERR_CERTS_MISSING),
             "KelmCertError::ERR_CERTS_MISSING");
 }
