@@ -164,8 +164,12 @@ kelm_certificate::KelmCertError VerifyClientCert(
     int32_t* policy) {
   const std::vector<std::string> ders = X509CertificateToDerList(cert);
   std::unique_ptr<kelm_certificate::CertVerificationContext> context;
+  // The validator writes the policy only once it has found a valid path;
+  // otherwise the caller's value comes back unchanged.
   kelm_certificate::DeviceCertPolicy device_policy =
-      kelm_certificate::DeviceCertPolicy::NONE;
+      policy != nullptr
+          ? static_cast<kelm_certificate::DeviceCertPolicy>(*policy)
+          : kelm_certificate::DeviceCertPolicy::NONE;
   const kelm_certificate::KelmCertError result =
       kelm_certificate::VerifyDeviceCertificate(
           ders, kelmbase::Time::Now(), &context, &device_policy, crl,

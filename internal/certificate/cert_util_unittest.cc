@@ -227,5 +227,50 @@ TEST(X509CertificateToDerListTest, LeafThenIntermediates) {
             "KelmCertError::ERR_CERTS_MISSING");
 }
 
+// The policy is written only when the validator found a valid path; on
+// every earlier failure the caller's value stays.
+TEST(VerifyClientCertTest, PolicyIsWrittenOnlyForAValidPath) {
+  const test::DeviceCredentials creds = test::MakeDeviceCredentials();
+  // The development chain ends at the first development root, which is
+  // one of the validator's built-in roots.
+  scoped_refptr<net::X509Certificate> chain =
+      ChainOf(creds.device_cert_pem + creds.intermediates_pem);
+  ASSERT_TRUE(chain);
+  ASSERT_EQ(chain->IntermediateBuffers().size(), 1u);
+  scoped_refptr<net::X509Certificate> leaf_only =
+      ChainOf(creds.device_cert_pem);
+  ASSERT_TRUE(leaf_only);
+  constexpr int32_t kCallerValue = 42;
+  struct Case {
+    const char* name;
+    scoped_refptr<net::X509Certificate> cert;
+    kelm_certificate::CrlPolicy crl_policy;
+    kelm_certificate::KelmCertError result;
+    int32_t policy;
+  };
+  const Case cases[] = {
+      {"valid path", chain, kelm_certificate::CRL_OPTIONAL,
+       kelm_certificate::OK, kelm_certificate::NONE},
+      {"no certificate", nullptr, kelm_certificate::CRL_OPTIONAL,
+       kelm_certificate::ERR_CERTS_MISSING, kCallerValue},
+      {"no path to a root", leaf_only, kelm_certificate::CRL_OPTIONAL,
+       kelm_certificate::ERR_CERTS_VERIFY_GENERIC, kCallerValue},
+      {"revocation object required", chain, kelm_certificate::CRL_REQUIRED,
+       kelm_certificate::ERR_CRL_INVALID, kCallerValue},
+  };
+  for (const Case& c : cases) {
+    int32_t policy = kCallerValue;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(VerifyClientCert(c.cert, nullptr, c.crl_policy, &policy),
+              c.result)
+        << c.name;
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(policy, c.policy) << c.name;
+  }
+  EXPECT_EQ(VerifyClientCert(chain, nullptr, kelm_certificate::CRL_OPTIONAL,
+                             nullptr),
+            kelm_certificate::OK);
+}
+
 }  // namespace
 }  // namespace vantorel
