@@ -1,13 +1,17 @@
 #include "internal/certificate/platform_client_auth_creds.h"
 
 #include <openssl/digest.h>
+#include <openssl/rsa.h>
 #include <openssl/sha.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "agent/base/test/scoped_environment_restorer.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "internal/certificate/cert_util.h"
 #include "internal/certificate/test/client_auth_test_util.h"
 
 namespace vantorel {
@@ -27,9 +31,13 @@ class PlatformClientAuthCredsTest : public testing::Test {
     unsetenv("KELM_CLIENT_CERT_CHAIN");
   }
 
-  // Reads the credentials from a certificate file of `cert_text`.
-  std::string Load(const std::string& cert_text) {
-    setenv("KELM_CLIENT_CERT", dir_.Write("cert", cert_text).c_str(), 1);
+  // Reads the credentials from a certificate file of `cert_text`, or from a
+  // certificate path where no file exists.
+  std::string Load(const std::optional<std::string>& cert_text) {
+    setenv("KELM_CLIENT_CERT",
+           cert_text ? dir_.Write("cert", *cert_text).c_str()
+                     : (dir_.path() + "/no_such_cert").c_str(),
+           1);
     testing::internal::CaptureStderr();
     PlatformClientAuthCreds loaded;
     chain_ = loaded.cert_chain_pem();
@@ -71,30 +79,65 @@ TEST_F(PlatformClientAuthCredsTest, CertificateFileHoldsTheChain) {
   EXPECT_EQ(chain_, text);
 }
 
-TEST_F(PlatformClientAuthCredsTest, BadCertificateFilesLeaveChainEmpty) {
+// A certificate file that cannot be used leaves the credentials with the
+// chain file's text, or with nothing when the certificate file could not be
+// read (the chain file is then not read either). The key is read in any
+// case.
+TEST_F(PlatformClientAuthCredsTest, BadCertificateFilesKeepOnlyTheChainFile) {
+  const std::string chain_file = "chain file text";
+  setenv("KELM_CLIENT_CERT_CHAIN", dir_.Write("chain", chain_file).c_str(), 1);
   struct Case {
     const char* name;
-    std::string text;
+    std::optional<std::string> text;
     std::vector<std::string> records;
+    std::string chain;
+    const char* not_logged;
   };
   std::string no_newline = creds_.device_cert_pem;
   no_newline.pop_back();
+  const std::string ec_cert =
+      test::DerToPem(test::WithEcKey(creds_.device_cert_der));
   const Case cases[] = {
-      {"missing final newline", no_newline,
+      {"missing file",
+       std::nullopt,
+       {"Couldn't load client certificate from file: " + dir_.path() +
+            "/no_such_cert",
+        "Error reading client certificate files."},
+       "",
+       "Loaded client certificate."},
+      {"missing final newline",
+       no_newline,
        {"Error parsing certificate chain.",
-        "Error parsing certificate chain - not enough certificates."}},
+        "Error parsing certificate chain - not enough certificates."},
+       chain_file,
+       "Loaded client certificate."},
       {"garbled body",
        "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n",
-       {"Error reading certificate in GetSignatureLen.",
-        "Couldn't obtain client certificate signature length."}},
-      {"empty file", "", {"Error parsing certificate chain - not enough"}},
+       // The record goes on with the rest of the text, over several lines.
+       {"Error reading certificate in GetSignatureLen. "
+        "cert_pem=-----BEGIN CERTIFICATE-----",
+        "Couldn't obtain client certificate signature length."},
+       chain_file,
+       "Loaded client certificate."},
+      // Read well, but its key has no RSA modulus.
+      {"EC key",
+       ec_cert,
+       {"Couldn't obtain client certificate signature length."},
+       chain_file,
+       "Error reading certificate in GetSignatureLen."},
+      {"empty file",
+       "",
+       {"Error parsing certificate chain - not enough certificates."},
+       chain_file,
+       "Loaded client certificate."},
   };
   for (const Case& c : cases) {
     const std::string log = Load(c.text);
     for (const std::string& record : c.records) {
-      EXPECT_THAT(log, HasSubstr(record)) << c.name;
+      EXPECT_EQ(test::SeverityOf(log, record), 'E') << c.name << ": " << record;
     }
-    EXPECT_THAT(chain_, IsEmpty()) << c.name;
+    EXPECT_THAT(log, Not(HasSubstr(c.not_logged))) << c.name;
+    EXPECT_EQ(chain_, c.chain) << c.name;
     EXPECT_EQ(key_, creds_.wrapped_key) << c.name;
   }
 }
@@ -106,22 +149,60 @@ TEST_F(PlatformClientAuthCredsTest, MissingKeyFileLeavesKeyEmpty) {
   EXPECT_THAT(key_, IsEmpty());
 }
 
+// A bare SHA-1 or SHA-256 digest gets its DigestInfo header; any other
+// input is signed as it is. The signed block is recovered from the
+// signature with the certificate's public key.
 TEST_F(PlatformClientAuthCredsTest, SignerAddsDigestInfoToBareDigests) {
   Load(creds_.device_cert_pem);
   PlatformClientAuthCreds loaded;
   scoped_refptr<ClientAuthCreds::RsaSigner> signer = loaded.CreateRsaSigner();
   ASSERT_TRUE(signer);
-  uint8_t digest[SHA_DIGEST_LENGTH];
-  SHA1(reinterpret_cast<const uint8_t*>("TEST"), 4, digest);
-  const std::string bare(reinterpret_cast<const char*>(digest), sizeof(digest));
-  const std::string prefix("\x30\x21\x30\x09\x06\x05\x2b\x0e\x03\x02\x1a\x05"
-                           "\x00\x04\x14",
-                           15);
-  const std::string from_bare = signer->Sign(bare);
-  ASSERT_EQ(from_bare.size(), 256u);
-  // PKCS#1 v1.5 is deterministic: the same block gives the same signature.
-  EXPECT_EQ(signer->Sign(prefix + bare), from_bare);
-  EXPECT_NE(signer->Sign(bare + "x"), from_bare);
+  RSA* public_key = nullptr;
+  ASSERT_TRUE(GetRsaKeyFromCertPem(creds_.device_cert_pem, &public_key));
+  bssl::UniquePtr<RSA> owned_key(public_key);
+
+  // RFC 8017, section 9.2, note 1.
+  const std::string sha1_prefix(
+      "\x30\x21\x30\x09\x06\x05\x2b\x0e\x03\x02\x1a\x05\x00\x04\x14", 15);
+  const std::string sha256_prefix(
+      "\x30\x31\x30\x0d\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x01"
+      "\x05\x00\x04\x20",
+      19);
+  uint8_t sha1[SHA_DIGEST_LENGTH];
+  SHA1(reinterpret_cast<const uint8_t*>("TEST"), 4, sha1);
+  uint8_t sha256[SHA256_DIGEST_LENGTH];
+  SHA256(reinterpret_cast<const uint8_t*>("TEST"), 4, sha256);
+  const std::string bare_sha1(reinterpret_cast<const char*>(sha1),
+                              sizeof(sha1));
+  const std::string bare_sha256(reinterpret_cast<const char*>(sha256),
+                                sizeof(sha256));
+  struct Case {
+    const char* name;
+    std::string input;
+    std::string signed_block;
+  };
+  const Case cases[] = {
+      {"bare SHA-1", bare_sha1, sha1_prefix + bare_sha1},
+      {"bare SHA-256", bare_sha256, sha256_prefix + bare_sha256},
+      {"SHA-1 DigestInfo", sha1_prefix + bare_sha1, sha1_prefix + bare_sha1},
+      {"SHA-256 DigestInfo", sha256_prefix + bare_sha256,
+       sha256_prefix + bare_sha256},
+      {"21 bytes", bare_sha1 + "x", bare_sha1 + "x"},
+      {"31 bytes", bare_sha256.substr(1), bare_sha256.substr(1)},
+  };
+  for (const Case& c : cases) {
+    const std::string signature = signer->Sign(c.input);
+    ASSERT_EQ(signature.size(), 256u) << c.name;
+    std::vector<uint8_t> recovered(RSA_size(public_key));
+    const int recovered_len = RSA_public_decrypt(
+        signature.size(), reinterpret_cast<const uint8_t*>(signature.data()),
+        recovered.data(), public_key, RSA_PKCS1_PADDING);
+    ASSERT_GT(recovered_len, 0) << c.name;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(recovered.data()),
+                          static_cast<size_t>(recovered_len)),
+              c.signed_block)
+        << c.name;
+  }
 }
 
 }  // namespace
