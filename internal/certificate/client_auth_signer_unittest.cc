@@ -2,6 +2,7 @@
 
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <utility>
@@ -9,7 +10,9 @@
 #include "agent/base/functional/bind.h"
 #include "agent/base/synchronization/lock.h"
 #include "agent/base/synchronization/waitable_event.h"
+#include "agent/base/threading/platform_thread.h"
 #include "agent/base/threading/thread.h"
+#include "agent/base/time/time.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "internal/certificate/client_auth_creds.h"
@@ -134,6 +137,66 @@ TEST_F(ClientAuthSignerTest, FailedImportsLeaveNoCertificateOrKey) {
   }
 }
 
+// A failed import leaves both outputs as they were and logs why, in order.
+TEST_F(ClientAuthSignerTest, FailedImportLeavesOutputsAlone) {
+  const std::string pem = creds_.device_cert_pem + creds_.intermediates_pem;
+  // Outputs that already hold a certificate and a key.
+  scoped_refptr<net::X509Certificate> cert;
+  scoped_refptr<net::SSLPrivateKey> key;
+  {
+    TestCreds good(pem, kelmbase::MakeRefCounted<RecordingRsaSigner>(
+                            creds_.wrapped_key, false));
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(ImportClientAuthCreds(&good, signing_thread_.GetTaskRunner(),
+                                      &cert, &key));
+    testing::internal::GetCapturedStderr();
+  }
+  ASSERT_TRUE(cert);
+  ASSERT_TRUE(key);
+  const net::X509Certificate* const old_cert = cert.get();
+  const net::SSLPrivateKey* const old_key = key.get();
+
+  struct Case {
+    const char* name;
+    std::string pem;
+    bool has_rsa_signer;
+    // ERROR records, in this order and one right after the other.
+    std::vector<std::string> errors;
+  };
+  const Case cases[] = {
+      {"empty text", "", true, {"Empty certs string."}},
+      {"no certificate",
+       "no certificate here",
+       true,
+       {"Failed to parse client auth cert chain.",
+        "Certs: no certificate here", "Failed to import client auth cert."}},
+      {"no RSA signer", pem, false, {"No RsaSigner available."}},
+  };
+  for (const Case& c : cases) {
+    TestCreds source(c.pem, c.has_rsa_signer
+                                ? kelmbase::MakeRefCounted<RecordingRsaSigner>(
+                                      creds_.wrapped_key, false)
+                                : nullptr);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(ImportClientAuthCreds(
+        &source, signing_thread_.GetTaskRunner(), &cert, &key))
+        << c.name;
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(cert.get(), old_cert) << c.name;
+    EXPECT_EQ(key.get(), old_key) << c.name;
+    for (const std::string& error : c.errors) {
+      EXPECT_EQ(test::SeverityOf(log, error), 'E') << c.name << ": " << error;
+    }
+    const std::vector<std::string> texts = test::RecordTexts(log);
+    EXPECT_NE(std::search(texts.begin(), texts.end(), c.errors.begin(),
+                          c.errors.end()),
+              texts.end())
+        << c.name;
+    EXPECT_THAT(log, Not(HasSubstr("Imported client auth private key")))
+        << c.name;
+  }
+}
+
 TEST_F(ClientAuthSignerTest, Sha1RequestSignsDigestInfoOfTest) {
   auto signer = MakeSigner(creds_.device_cert_pem + creds_.intermediates_pem);
   testing::internal::CaptureStderr();
@@ -184,6 +247,78 @@ TEST_F(ClientAuthSignerTest, RefusedSchemesAndFailingSignerAnswerEmpty) {
         << c.name;
     EXPECT_EQ(recording_->inputs().size(), c.signer_calls) << c.name;
   }
+}
+
+// Makes `count` key-less requests one right after the other on a worker
+// thread and waits for every answer; returns the answers.
+std::vector<std::string> SignBurstOnWorker(
+    const scoped_refptr<ClientAuthSigner>& signer, int count) {
+  struct Answers {
+    kelmbase::Lock lock;
+    std::vector<std::string> received;
+    kelmbase::WaitableEvent all_in;
+    int count = 0;
+  } answers;
+  answers.count = count;
+  kelmbase::Thread worker("Test Requester");
+  EXPECT_TRUE(worker.Start());
+  worker.GetTaskRunner()->PostTask(
+      FROM_HERE,
+      kelmbase::BindOneShot(
+          [](scoped_refptr<ClientAuthSigner> signer, Answers* answers) {
+            for (int i = 0; i < answers->count; ++i) {
+              signer->SignWithAlgorithm(
+                  0x0201, "TEST",
+                  kelmbase::BindOneShot(
+                      [](Answers* answers, const std::string& signature) {
+                        kelmbase::ScopedLock hold(answers->lock);
+                        answers->received.push_back(signature);
+                        if (static_cast<int>(answers->received.size()) ==
+                            answers->count) {
+                          answers->all_in.Signal();
+                        }
+                      },
+                      answers));
+            }
+          },
+          signer, &answers));
+  answers.all_in.Wait();
+  worker.Stop();
+  return answers.received;
+}
+
+// Each test case runs in a process of its own, so the first request here is
+// the first key-less request of the process: the throttle is made and armed
+// by it, and it logs nothing. After that, at most one WARNING per second.
+TEST_F(ClientAuthSignerTest, KeylessWarningIsThrottled) {
+  const std::string warning = "No private key, hence empty signature.";
+  testing::internal::CaptureStderr();
+  auto signer = MakeSigner("");
+  testing::internal::GetCapturedStderr();
+  ASSERT_FALSE(signer->key());
+  auto warnings = [&](const std::string& log) {
+    const std::vector<std::string> texts = test::RecordTexts(log);
+    return std::count(texts.begin(), texts.end(), warning);
+  };
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(test::SignOnWorker(signer, 0x0201, "TEST"), "");
+  EXPECT_EQ(warnings(testing::internal::GetCapturedStderr()), 0)
+      << "first key-less request";
+
+  testing::internal::CaptureStderr();
+  EXPECT_THAT(SignBurstOnWorker(signer, 5),
+              ElementsAre("", "", "", "", ""));
+  EXPECT_LE(warnings(testing::internal::GetCapturedStderr()), 1)
+      << "five requests within a second";
+
+  // More than a second after every earlier request: the next one logs.
+  kelmbase::PlatformThread::Sleep(kelmbase::Duration::FromMilliseconds(1100));
+  testing::internal::CaptureStderr();
+  EXPECT_THAT(SignBurstOnWorker(signer, 3), ElementsAre("", "", ""));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(warnings(log), 1) << log;
+  EXPECT_EQ(test::SeverityOf(log, warning), 'W');
 }
 
 TEST_F(ClientAuthSignerTest, RequestOnStoppedSigningThreadIsDropped) {
@@ -251,24 +386,62 @@ TEST(CheckCertificateTest, DevelopmentChainPassesTheValidator) {
   const std::string log = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(signer->cert_checked());
   EXPECT_EQ(signer->last_cert_result(), kelm_certificate::OK);
-  EXPECT_THAT(log, HasSubstr("Kelm certificate verification: KelmCertError::OK"));
-  EXPECT_THAT(log, HasSubstr("kelm event: Kelm.Auth.OK"));
+  EXPECT_EQ(test::SeverityOf(
+                log, "Kelm certificate verification: KelmCertError::OK"),
+            'I');
+  EXPECT_EQ(test::SeverityOf(log, "kelm event: Kelm.Auth.OK"), 'I');
 
   // The check requires a revocation object: without one it fails.
   testing::internal::CaptureStderr();
   signer->CheckCertificate(nullptr);
-  EXPECT_THAT(testing::internal::GetCapturedStderr(),
-              HasSubstr("kelm event: Kelm.Auth.Error.CRLInvalid"));
+  const std::string failed = testing::internal::GetCapturedStderr();
+  EXPECT_THAT(test::RecordTexts(failed),
+              ElementsAre("Kelm certificate verification: "
+                          "KelmCertError::ERR_CRL_INVALID",
+                          "kelm event: Kelm.Auth.Error.CRLInvalid"));
+  EXPECT_EQ(test::SeverityOf(failed,
+                             "Kelm certificate verification: "
+                             "KelmCertError::ERR_CRL_INVALID"),
+            'E');
   EXPECT_EQ(signer->last_cert_result(), kelm_certificate::ERR_CRL_INVALID);
 }
 
-TEST(CryptUtilTest, CertificateWithoutKeyFramingFails) {
-  crypto::SignatureVerifier verifier;
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(InitSignatureVerifierFromCert(
-      &verifier, crypto::SignatureVerifier::RSA_PKCS1_SHA1, "sig", "garbage"));
-  EXPECT_THAT(testing::internal::GetCapturedStderr(),
-              HasSubstr("Failed to extract SPKI from cert_der, size=7"));
+TEST(CryptUtilTest, VerifierSetUpFailures) {
+  const test::DeviceCredentials creds = test::MakeDeviceCredentials();
+  const std::string ec_cert = test::WithEcKey(creds.device_cert_der);
+  struct Case {
+    const char* name;
+    std::string cert_der;
+    // Whether the verifier was set up once already.
+    bool set_up_before;
+    std::string error;
+  };
+  // A P-256 SubjectPublicKeyInfo is 91 bytes, an RSA-2048 one 294.
+  const Case cases[] = {
+      {"not a certificate", "garbage", false,
+       "Failed to extract SPKI from cert_der, size=7"},
+      {"EC key for an RSA algorithm", ec_cert, false,
+       "VerifyInit failed. signature size=3 SPKI size=91"},
+      {"verifier set up twice", creds.device_cert_der, true,
+       "VerifyInit failed. signature size=3 SPKI size=294"},
+  };
+  for (const Case& c : cases) {
+    crypto::SignatureVerifier verifier;
+    if (c.set_up_before) {
+      ASSERT_TRUE(InitSignatureVerifierFromCert(
+          &verifier, crypto::SignatureVerifier::RSA_PKCS1_SHA1, "sig",
+          c.cert_der))
+          << c.name;
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(InitSignatureVerifierFromCert(
+        &verifier, crypto::SignatureVerifier::RSA_PKCS1_SHA1, "sig",
+        c.cert_der))
+        << c.name;
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(test::RecordTexts(log), ElementsAre(c.error)) << c.name;
+    EXPECT_EQ(test::SeverityOf(log, c.error), 'E') << c.name;
+  }
 }
 
 }  // namespace
