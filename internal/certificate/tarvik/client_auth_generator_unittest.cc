@@ -21,9 +21,10 @@
 #include "agent/base/synchronization/waitable_event.h"
 #include "agent/base/test/scoped_environment_restorer.h"
 #include "agent/base/threading/thread.h"
-#include "internal/certificate/client_auth_manager.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "internal/certificate/client_auth_manager.h"
+#include "internal/certificate/test/client_auth_test_util.h"
 #include "internal/sdk/kelm_core/auth/kelm_auth_c_api.h"
 #include "paths/kelm_core_paths.h"
 
@@ -85,6 +86,7 @@ class ClientAuthGeneratorTest : public testing::Test {
       "HOME",
       "KELM_CLIENT_CERT",
       "KELM_CLIENT_PRIVKEY",
+      "KELM_CLIENT_CERT_CHAIN",
       "kelm_client_cert",
       "kelm_client_privkey",
       "KELM_AUTH_DEV_MODEL_CHAIN",
@@ -467,6 +469,8 @@ TEST_F(ClientAuthGeneratorTest, CreateFailuresLogAndWriteNothing) {
 namespace verify_tests {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::SizeIs;
 
 class VerifyTest : public ClientAuthGeneratorTest {
  protected:
@@ -516,6 +520,77 @@ TEST_F(VerifyTest, MissingFilesAndTemplateOnlyChainFailOnTheSsidByte) {
   EXPECT_FALSE(generator.Verify());
   EXPECT_THAT(testing::internal::GetCapturedStderr(),
               HasSubstr("] Verify: Found wrong value in BSSID field.\n"));
+}
+
+// Verify needs the model chain; each way of not having a usable one is its
+// own ERROR record and a failure.
+TEST_F(VerifyTest, UnusableModelChainFails) {
+  CreateCredentials();
+  struct Case {
+    const char* value;
+    const char* record;
+  } cases[] = {
+      {"fail", "Verify: no model cert chain available."},
+      {"empty", "Verify: no model cert chain available."},
+      {"garbage", "Verify: failed to parse model cert chain"},
+      {"with_key", "Verify: failed to parse model cert chain"},
+  };
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
+  for (const Case& c : cases) {
+    setenv("KELM_AUTH_DEV_MODEL_CHAIN", c.value, 1);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(generator.Verify()) << c.value;
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(vantorel::test::SeverityOf(log, c.record), 'E') << c.value;
+    EXPECT_THAT(log, Not(HasSubstr("Verify: Failed"))) << c.value;
+  }
+  // The same credentials verify with the real chain.
+  unsetenv("KELM_AUTH_DEV_MODEL_CHAIN");
+  EXPECT_TRUE(generator.Verify());
+}
+
+// A device certificate whose key is not RSA: the test signature is made (the
+// wrapped key is RSA) but no RSA verifier can be set up from the
+// certificate. Such a certificate file cannot give a key size, so the
+// credentials fall back to the chain file's text, which holds the same
+// certificate and the model intermediate.
+TEST_F(VerifyTest, DeviceCertificateWithEcKeyCannotVerify) {
+  CreateCredentials();
+  std::vector<std::string> chain;
+  ASSERT_TRUE(PemCertChainToDerList(ReadFile(CertPath()), &chain));
+  ASSERT_THAT(chain, SizeIs(2));
+  const std::string ec_cert = vantorel::test::WithEcKey(chain[0]);
+  // The SSID stays where the model template has the placeholder.
+  std::vector<std::string> template_der;
+  ASSERT_TRUE(
+      PemCertChainToDerList(DevPki("model_template.pem"), &template_der));
+  size_t offset = 0;
+  size_t length = 0;
+  ASSERT_TRUE(ClientAuthGenerator::FindHexPattern(
+      template_der[0], kPlaceholderHex, &offset, &length));
+  ASSERT_EQ(ec_cert.substr(offset, length), chain[0].substr(offset, length));
+
+  const std::string ec_pem = vantorel::test::DerToPem(ec_cert);
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(CertPath(), ec_pem));
+  const std::string chain_file = home_ + "/chain.pem";
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(
+      chain_file, ec_pem + vantorel::test::DerToPem(chain[1])));
+  setenv("KELM_CLIENT_CERT_CHAIN", chain_file.c_str(), 1);
+
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(generator.Verify());
+  const std::string log = testing::internal::GetCapturedStderr();
+  const std::vector<std::string> texts = vantorel::test::RecordTexts(log);
+  ASSERT_GE(texts.size(), 2u) << log;
+  EXPECT_EQ(texts[texts.size() - 2],
+            "VerifyInit failed. signature size=256 SPKI size=91");
+  EXPECT_EQ(texts.back(), "Verify: Failed to create SignatureVerifier");
+  EXPECT_EQ(vantorel::test::SeverityOf(
+                log, "Verify: Failed to create SignatureVerifier"),
+            'E');
 }
 
 TEST(StoreSignatureAndSignalTest, CopiesThenSignals) {
