@@ -57,8 +57,16 @@ grep -Eq '\] Tarvik: bogus (completed successfully\.|failed\.)$' "$work/err" &&
   fail "bogus action: closing record written"
 check_prefixes "bogus action"
 
-# "Tarvik starting" comes before the action record.
-grep -n "Tarvik starting" "$work/err" | grep -q . || fail "no start record"
+# The run begins with the WARNING about the missing preference store, then
+# "Tarvik starting", then the action record, in this order and with these
+# severities.
+first_records=$(sed -nE "s/^([IWEF])0000 [^]]*\] /\1 /p" "$work/err" |
+  head -n 3)
+expected_first='W Pref service not available. This should only happen in tests.
+I Tarvik starting
+I Tarvik: action = bogus'
+[ "$first_records" = "$expected_first" ] ||
+  fail "first records out of order: $first_records"
 
 # A shortened word matches nothing.
 run --action=verif
