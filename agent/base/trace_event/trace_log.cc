@@ -72,7 +72,6 @@ namespace {
 
 constexpr size_t kMaxEventFilters = 32;
 constexpr char kEventNameAllowlistPredicate[] = "event_whitelist_predicate";
-constexpr char kEventNameAllowlistKey[] = "event_name_allowlist";
 
 constexpr size_t kChunkSize = TraceBufferChunk::kTraceBufferChunkSize;
 constexpr size_t kTraceBufferChunks = 4000;
@@ -434,9 +433,10 @@ void TraceLog::CreateFiltersForConfig() {
     std::unique_ptr<TraceEventFilter> new_filter;
     const std::string& predicate = filter_config.predicate_name();
     if (predicate == kEventNameAllowlistPredicate) {
-      auto allowlist = std::make_unique<std::set<std::string>>();
-      CHECK(filter_config.GetArgAsSet(kEventNameAllowlistKey, &*allowlist));
-      new_filter = std::make_unique<EventNameFilter>(std::move(allowlist));
+      auto whitelist = std::make_unique<std::set<std::string>>();
+      // The condition is written out: its text is the failure record's.
+      CHECK(filter_config.GetArgAsSet("event_name_allowlist", &*whitelist));
+      new_filter = std::make_unique<EventNameFilter>(std::move(whitelist));
     } else if (predicate == HeapProfilerEventFilter::kName) {
       new_filter = std::make_unique<HeapProfilerEventFilter>();
     } else {

@@ -621,15 +621,18 @@ TEST(TraceLogDeathTest, UnknownFilterPredicate) {
   config.event_filters = {EventFilterConfig("nonsense_predicate")};
   EXPECT_DEATH(TraceLog::GetInstance()->SetEnabled(config,
                                                    TraceLog::kFilteringMode),
-               "Unknown trace filter nonsense_predicate");
+               "Check failed: new_filter Unknown trace filter "
+               "nonsense_predicate\n");
 }
 
 TEST(TraceLogDeathTest, AllowlistWithoutItsList) {
   TraceRecordingConfig config;
   config.event_filters = {EventFilterConfig("event_whitelist_predicate")};
-  EXPECT_DEATH(TraceLog::GetInstance()->SetEnabled(config,
-                                                   TraceLog::kFilteringMode),
-               "GetArgAsSet");
+  // The record names the condition exactly and ends there.
+  EXPECT_DEATH(
+      TraceLog::GetInstance()->SetEnabled(config, TraceLog::kFilteringMode),
+      "Check failed: filter_config\\.GetArgAsSet\\("
+      "\"event_name_allowlist\", &\\*whitelist\\)\n");
 }
 
 TEST_F(TraceLogTest, MemoryDumpCountsTheBuffer) {
