@@ -510,21 +510,22 @@ void TraceLog::SetDisabledWhileLocked(uint8_t modes) {
 
   dispatching_to_observers_ = true;
   lock_.Release();
-  NotifyObserversWhileLocked();
+  // The asynchronous observers' tasks are posted from here.
+  NotifyObserversWhileLocked(FROM_HERE);
   lock_.Acquire();
   dispatching_to_observers_ = false;
 }
 
-void TraceLog::NotifyObserversWhileLocked() {
+void TraceLog::NotifyObserversWhileLocked(const Location& from_here) {
+  // Observers are told with the observer lock held, which is not
+  // recursive: an observer must not add or remove observers while it is
+  // being told.
   ScopedLock observer_lock(observer_lock_);
-  // Observers may remove themselves while being told.
-  const std::vector<EnabledStateObserver*> observers =
-      enabled_state_observers_;
-  for (EnabledStateObserver* observer : observers)
+  for (EnabledStateObserver* observer : enabled_state_observers_)
     observer->OnTraceLogDisabled();
   for (const AsyncObserver& entry : async_observers_) {
     entry.task_runner->PostTask(
-        FROM_HERE, BindOneShot(
+        from_here, BindOneShot(
                        [](WeakPtr<AsyncEnabledStateObserver> observer) {
                          if (observer)
                            observer->OnTraceLogDisabled();

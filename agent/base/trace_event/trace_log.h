@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "agent/base/location.h"
 #include "agent/base/memory/scoped_refptr.h"
 #include "agent/base/memory/weak_ptr.h"
 #include "agent/base/synchronization/lock.h"
@@ -279,7 +280,9 @@ class TraceLog : public MemoryDumpProvider {
   std::string EchoEventToLog(char phase, MonotonicTime timestamp,
                              const TraceEvent* event);
   void EndEventInFilters(const TraceCategory* category, const char* name);
-  void NotifyObserversWhileLocked();
+  // Tells the observers that recording stopped; asynchronous observers get
+  // a task posted from `from_here`.
+  void NotifyObserversWhileLocked(const Location& from_here);
 
   // Read by every emitted event; kept together.
   std::atomic<uint8_t> enabled_modes_{0};

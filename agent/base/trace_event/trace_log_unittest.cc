@@ -506,7 +506,13 @@ TEST_F(TraceLogTest, AsyncObserversAreToldOnTheirSequenceWhileTheyLive) {
   log()->SetDisabled(TraceLog::kRecordingMode);
   EXPECT_EQ(kept.told, 0) << "told by a task, not at once";
   gone.weak_factory.InvalidateWeakPtrs();
-  runner->RunUntilIdle();
+  ASSERT_EQ(runner->NumPendingTasks(), 2u) << "one task per observer";
+  PendingTask task;
+  MonotonicTime next_run_time;
+  while (runner->TakeReadyTask(MonotonicTime::Now(), &task, &next_run_time)) {
+    EXPECT_STREQ(task.posted_from.function_name(), "SetDisabledWhileLocked");
+    std::move(task.task).Run();
+  }
   EXPECT_EQ(kept.told, 1);
   EXPECT_EQ(gone.told, 0);
 
