@@ -916,10 +916,16 @@ void TraceLog::UpdateDurationExplicit(const TraceCategory* category,
     std::string echo_text;
     bool locked = false;
     TraceEvent* event = GetEventByHandleInternal(handle, &locked);
-    if (event != nullptr) {
+    if (event != nullptr)
       event->UpdateDuration(now, thread_now, thread_instruction_now);
-      if ((record_mode_.load(std::memory_order_relaxed) & kEchoToConsole) != 0)
-        echo_text = EchoEventToLog(kPhaseEnd, now, event);
+    // The end is echoed even when the event is gone (echoing runs on a ring
+    // buffer, whose chunks are recycled): its begin was echoed and waits on
+    // the thread's begin-time stack. An event that was never stored (handle
+    // 0) was never echoed either; echoing an end for it would take the
+    // begin time of an enclosing event.
+    if (HandleChunkSeq(handle) != 0 &&
+        (record_mode_.load(std::memory_order_relaxed) & kEchoToConsole) != 0) {
+      echo_text = EchoEventToLog(kPhaseEnd, now, event);
     }
     if (locked)
       lock_.Release();

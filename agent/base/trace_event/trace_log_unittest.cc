@@ -1,8 +1,10 @@
 #include "agent/base/trace_event/trace_log.h"
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,11 +13,15 @@
 #include "agent/base/location.h"
 #include "agent/base/memory/ref_counted.h"
 #include "agent/base/memory/weak_ptr.h"
+#include "agent/base/pending_task.h"
 #include "agent/base/process_handle.h"
+#include "agent/base/strings/string_piece.h"
+#include "agent/base/strings/string_split.h"
 #include "agent/base/synchronization/waitable_event.h"
 #include "agent/base/system/sys_info.h"
 #include "agent/base/task/thread_task_executor.h"
 #include "agent/base/task/thread_task_runner_handle.h"
+#include "agent/base/test/log_records.h"
 #include "agent/base/test/test_task_runner.h"
 #include "agent/base/threading/platform_thread.h"
 #include "agent/base/threading/thread.h"
@@ -540,23 +546,135 @@ class EchoTest : public TraceLogTest {
   }
 };
 
-TEST_F(EchoTest, CompleteEventEchoesItsBeginAndItsEnd) {
-  TraceRecordingConfig config;
-  config.record_mode = kEchoToConsole;
-  Start(config);
-  const std::string text = EchoOnThread("Echoer", [] {
-    KELM_TRACE_EVENT1(Category(CategoryRegistry::kToplevel), "step", "n", 3);
-  });
-  const size_t begin = text.find("Echoer: \x1b[0;3");
-  ASSERT_NE(begin, std::string::npos) << text;
-  const char color = text[begin + std::string("Echoer: \x1b[0;3").size()];
-  const std::string prefix = std::string("Echoer: \x1b[0;3") + color + "m";
-  EXPECT_NE(text.find(prefix + "step[toplevel], {n:3}\x1b[0;m\n"),
-            std::string::npos)
-      << text;
-  const size_t end = text.find(prefix + "step[toplevel], {n:3} (", begin + 1);
-  ASSERT_NE(end, std::string::npos) << text;
-  EXPECT_NE(text.find(" ms)\x1b[0;m\n", end), std::string::npos) << text;
+// The echo records of the thread named `name` in `output`, each reduced to
+// what follows the thread's name list and colour, with a duration written
+// as " (#.### ms)" when it has exactly three decimals. Every echo record
+// must be an ERROR record of the log.
+std::vector<std::string> EchoTexts(const std::string& output,
+                                   const std::string& name) {
+  static const std::regex kPrefix("([^\x1b]*): \x1b\\[0;3[1-6]m(.*)");
+  static const std::regex kDuration(" \\([0-9]+\\.[0-9]{3} ms\\)");
+  std::vector<std::string> texts;
+  for (const test::LogRecord& record : test::ParseLogRecords(output)) {
+    std::smatch match;
+    if (!std::regex_match(record.text, match, kPrefix))
+      continue;
+    const std::string names = match[1].str();
+    const std::vector<StringPiece> pieces =
+        SplitIntoPieces(names, ",", kKeepWhitespace, kWantAll);
+    if (std::find(pieces.begin(), pieces.end(), StringPiece(name)) ==
+        pieces.end()) {
+      continue;
+    }
+    EXPECT_EQ(record.severity, 'E') << record.text;
+    EXPECT_EQ(record.file, "trace_log.cc") << record.text;
+    texts.push_back(
+        std::regex_replace(match[2].str(), kDuration, " (#.### ms)"));
+  }
+  return texts;
+}
+
+void CompleteEventWithAnArgument() {
+  KELM_TRACE_EVENT1(Category(CategoryRegistry::kToplevel), "step", "n", 3);
+}
+
+void NestedEvents() {
+  KELM_TRACE_EVENT0(Category(CategoryRegistry::kToplevel), "outer");
+  {
+    KELM_TRACE_EVENT0(Category(CategoryRegistry::kToplevel), "inner");
+    Instant(Category(CategoryRegistry::kBase), "tick");
+  }
+}
+
+// Closes a complete event after its chunk was recycled.
+void EventGoneBeforeItsEnd() {
+  TraceArgumentSet no_args;
+  const TraceEventHandle handle =
+      EmitEvent(kPhaseComplete, Category(CategoryRegistry::kBase), "gone",
+                nullptr, 0, &no_args, 0);
+  for (size_t i = 0; i < 2 * kChunkSize + 1; ++i)
+    Instant(Category(CategoryRegistry::kBase), "wrap");
+  EXPECT_FALSE(TraceLog::GetInstance()->VisitEventByHandle(
+      handle, [](const TraceEvent&) {}))
+      << "the ring wrapped over the event";
+  CloseEventDuration(Category(CategoryRegistry::kBase), "gone", handle);
+  Instant(Category(CategoryRegistry::kBase), "after");
+}
+
+// A name allow-list filter for "toplevel" that keeps only events named
+// `name`.
+EventFilterConfig AllowOnly(const char* name) {
+  EventFilterConfig allowlist("event_whitelist_predicate");
+  allowlist.category_filter().included_categories() = {"toplevel"};
+  Value::ListStorage names;
+  names.emplace_back(name);
+  Value args(Value::Type::DICTIONARY);
+  args.SetKey("event_name_allowlist", Value(std::move(names)));
+  allowlist.SetArgs(std::move(args));
+  return allowlist;
+}
+
+TEST_F(EchoTest, EchoRecordsShowNestingAndDurations) {
+  constexpr char kReset[] = "\x1b[0;m";
+  std::vector<std::string> wrapped_ring = {std::string("gone[base]") + kReset};
+  for (size_t i = 0; i < 2 * kChunkSize + 1; ++i)
+    wrapped_ring.push_back(std::string("| wrap[base]") + kReset);
+  // The end of an event that is gone: no name, its begin popped.
+  wrapped_ring.push_back(std::string(" (#.### ms)") + kReset);
+  wrapped_ring.push_back(std::string("after[base]") + kReset);
+
+  struct Case {
+    const char* thread_name;
+    size_t buffer_size_in_events;
+    bool filter_out_inner;
+    void (*body)();
+    std::vector<std::string> expected;
+  };
+  const Case kCases[] = {
+      {"EchoStep",
+       0,
+       false,
+       &CompleteEventWithAnArgument,
+       {std::string("step[toplevel], {n:3}") + kReset,
+        std::string("step[toplevel], {n:3} (#.### ms)") + kReset}},
+      {"EchoNest",
+       0,
+       false,
+       &NestedEvents,
+       {std::string("outer[toplevel]") + kReset,
+        std::string("| inner[toplevel]") + kReset,
+        std::string("| | tick[base]") + kReset,
+        std::string("| inner[toplevel] (#.### ms)") + kReset,
+        std::string("outer[toplevel] (#.### ms)") + kReset}},
+      // A ring of two chunks, wrapped while the event is open.
+      {"EchoWrap", 2 * kChunkSize, false, &EventGoneBeforeItsEnd,
+       wrapped_ring},
+      // An event that the filters drop was never echoed: closing it echoes
+      // nothing and leaves the enclosing event's begin on the stack.
+      {"EchoFilter",
+       0,
+       true,
+       &NestedEvents,
+       {std::string("outer[toplevel]") + kReset,
+        std::string("| tick[base]") + kReset,
+        std::string("outer[toplevel] (#.### ms)") + kReset}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.thread_name);
+    TraceRecordingConfig config;
+    config.record_mode = kEchoToConsole;
+    config.buffer_size_in_events = c.buffer_size_in_events;
+    uint8_t modes = TraceLog::kRecordingMode;
+    if (c.filter_out_inner) {
+      config.event_filters = {AllowOnly("outer")};
+      modes |= TraceLog::kFilteringMode;
+    }
+    Start(config, modes);
+    const std::string output = EchoOnThread(c.thread_name, c.body);
+    EXPECT_EQ(EchoTexts(output, c.thread_name), c.expected) << output;
+    log()->SetDisabled(TraceLog::kRecordingMode | TraceLog::kFilteringMode);
+    Collect();
+  }
 }
 
 TEST_F(EchoTest, EachThreadNameListGetsTheNextColour) {
@@ -580,16 +698,9 @@ TEST_F(EchoTest, EachThreadNameListGetsTheNextColour) {
 
 TEST_F(TraceLogTest, EventFiltersDecideWhatIsRecorded) {
   TraceRecordingConfig config;
-  EventFilterConfig allowlist("event_whitelist_predicate");
-  allowlist.category_filter().included_categories() = {"toplevel"};
-  Value::ListStorage names;
-  names.emplace_back("keep");
-  Value args(Value::Type::DICTIONARY);
-  args.SetKey("event_name_allowlist", Value(std::move(names)));
-  allowlist.SetArgs(std::move(args));
   EventFilterConfig heap("heap_profiler_predicate");
   heap.category_filter().included_categories() = {"skellat"};
-  config.event_filters = {allowlist, heap};
+  config.event_filters = {AllowOnly("keep"), heap};
   SetHeapContextCaptureMode(HeapContextCaptureMode::kPseudoStack);
   Start(config, TraceLog::kRecordingMode | TraceLog::kFilteringMode);
 
