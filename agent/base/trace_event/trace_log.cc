@@ -1132,7 +1132,7 @@ bool TraceLog::WriteMemoryDump(const MemoryDumpArgs&, ProcessDump* dump) {
 TraceEventHandle EmitEvent(char phase, const TraceCategory* category,
                            const char* name, const char* scope, uint64_t id,
                            TraceArgumentSet* args, uint32_t flags) {
-  return TraceLog::GetInstance()->EmitEventForThread(
+  return TraceLog::GetInstance()->EmitEventWithThreadNow(
       phase, category, name, scope, id, 0, CurrentThreadId(),
       MonotonicTime::Now(), args, flags);
 }

@@ -138,6 +138,16 @@ class TraceLog : public MemoryDumpProvider {
                                       int32_t thread_id,
                                       MonotonicTime timestamp,
                                       TraceArgumentSet* args, uint32_t flags) {
+    return EmitEventWithThreadNow(phase, category, name, scope, id, bind_id,
+                                  thread_id, timestamp, args, flags);
+  }
+  // The same stamping; EmitEvent's path, with the calling thread's id, now
+  // and bind id 0. Always inlined, so that the clock read stays in the
+  // frame of whoever calls either function.
+  __attribute__((always_inline)) TraceEventHandle EmitEventWithThreadNow(
+      char phase, const TraceCategory* category, const char* name,
+      const char* scope, uint64_t id, uint64_t bind_id, int32_t thread_id,
+      MonotonicTime timestamp, TraceArgumentSet* args, uint32_t flags) {
     const int32_t current_thread_id =
         static_cast<int32_t>(PlatformThread::CurrentId());
     ThreadCpuTime thread_now;
