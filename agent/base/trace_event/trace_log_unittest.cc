@@ -314,21 +314,143 @@ TEST_F(TraceLogTest, FullBufferStopsRecordingAndRecordsTheOverflow) {
   // This one takes the second, last chunk.
   EXPECT_NE(Instant(Category(CategoryRegistry::kBase), "last"), 0u);
   EXPECT_EQ(log()->enabled_modes(), 0);
-  EXPECT_FALSE(log()->overflow_timestamp().is_null());
+  const MonotonicTime overflowed_at = log()->overflow_timestamp();
+  EXPECT_FALSE(overflowed_at.is_null());
   EXPECT_EQ(Instant(Category(CategoryRegistry::kBase), "after"), 0u);
+
+  // Recording again into the same buffer, which is still full: the next
+  // chunk it hands out stops recording again, but the overflow time stays
+  // the first one.
+  PlatformThread::Sleep(Duration::FromMilliseconds(2));
+  Start(config);
+  size_t refills = 0;
+  while (log()->enabled_modes() != 0 && refills <= 2 * kChunkSize) {
+    Instant(Category(CategoryRegistry::kBase), "refill");
+    ++refills;
+  }
+  EXPECT_EQ(log()->enabled_modes(), 0);
+  EXPECT_EQ(log()->overflow_timestamp().ToInternalValue(),
+            overflowed_at.ToInternalValue());
 
   const std::vector<Recorded> events = Collect();
   EXPECT_EQ(Named(events, "fill").size(), kChunkSize);
   EXPECT_EQ(Named(events, "last").size(), 1u)
       << "the event that took the last chunk is kept";
   EXPECT_TRUE(Named(events, "after").empty());
-  EXPECT_EQ(Named(events, "num_cpus").size(), 1u);
+  EXPECT_EQ(Named(events, "refill").size(), refills);
+  EXPECT_EQ(Named(events, "num_cpus").size(), 2u) << "one per stop";
   const std::vector<Recorded> overflow =
       Named(events, "trace_buffer_overflowed");
-  ASSERT_EQ(overflow.size(), 1u);
-  EXPECT_EQ(overflow[0].pretty.find("trace_buffer_overflowed[__metadata], "
-                                    "{overflowed_at_ts:"),
-            0u);
+  ASSERT_EQ(overflow.size(), 2u);
+  for (const Recorded& event : overflow) {
+    EXPECT_EQ(event.pretty,
+              "trace_buffer_overflowed[__metadata], {overflowed_at_ts:" +
+                  std::to_string(overflowed_at.ToInternalValue()) + "}");
+    EXPECT_EQ(event.thread_id, ThisThreadId());
+    EXPECT_EQ(event.phase, 'M');
+    EXPECT_EQ(event.flags, 0u);
+  }
+}
+
+// A ring whose every chunk is held by threads has none to give: an event
+// that needs a chunk then is dropped (handle 0) and nothing of it is
+// stored, whether it came through the shared chunk or a thread's own.
+TEST_F(TraceLogTest, EventIsDroppedWhileEveryRingChunkIsOut) {
+  TraceRecordingConfig config;
+  config.record_mode = kRecordContinuously;
+  config.buffer_size_in_events = kChunkSize;  // A ring of 1 chunk.
+  for (bool own_chunk : {false, true}) {
+    SCOPED_TRACE(own_chunk ? "own chunk" : "shared chunk");
+    Start(config);
+    WaitableEvent holding;
+    WaitableEvent release;
+    std::thread holder([&holding, &release] {
+      ThreadTaskExecutor executor;
+      EXPECT_NE(Instant(Category(CategoryRegistry::kBase), "held"), 0u);
+      holding.Signal();
+      release.Wait();
+    });
+    holding.Wait();
+    TraceEventHandle dropped = 1;
+    if (own_chunk) {
+      std::thread emitter([&dropped] {
+        ThreadTaskExecutor executor;
+        dropped = Instant(Category(CategoryRegistry::kBase), "dropped");
+      });
+      emitter.join();
+    } else {
+      // This thread runs no tasks: it uses the shared chunk.
+      dropped = Instant(Category(CategoryRegistry::kBase), "dropped");
+    }
+    EXPECT_EQ(dropped, 0u);
+    release.Signal();
+    holder.join();  // Its chunk goes back to the ring.
+
+    // Read while still recording: stopping would write the metadata into
+    // the ring's only chunk, over what it holds.
+    const std::vector<Recorded> events = Collect();
+    EXPECT_EQ(Named(events, "held").size(), 1u);
+    EXPECT_TRUE(Named(events, "dropped").empty());
+    log()->SetDisabled(TraceLog::kRecordingMode);
+    Collect();
+  }
+}
+
+// Stopping writes the process's and the threads' sort indexes and labels
+// as metadata events; a zero index and an empty label list write nothing.
+TEST_F(TraceLogTest, StoppingWritesProcessAndThreadMetadata) {
+  struct Expected {
+    const char* name;
+    int32_t thread_id;
+    std::string pretty;
+  };
+  struct Round {
+    int process_sort_index;
+    std::map<int, std::string> labels;
+    std::map<int32_t, int> thread_sort_indexes;
+    std::vector<Expected> expected;
+  };
+  const Round kRounds[] = {
+      {0, {}, {{4321, 0}}, {}},
+      {-3,
+       {{2, "second"}, {1, "first"}},
+       {{1234, 5}, {4321, 0}},
+       {{"process_sort_index", ThisThreadId(),
+         "process_sort_index[__metadata], {sort_index:-3}"},
+        {"process_labels", ThisThreadId(),
+         "process_labels[__metadata], {labels:\"first,second\"}"},
+        {"thread_sort_index", 1234,
+         "thread_sort_index[__metadata], {sort_index:5}"}}},
+  };
+  for (const Round& round : kRounds) {
+    SCOPED_TRACE(round.process_sort_index);
+    log()->SetProcessSortIndex(round.process_sort_index);
+    for (const auto& label : round.labels)
+      log()->SetProcessLabel(label.first, label.second);
+    for (const auto& index : round.thread_sort_indexes)
+      log()->SetThreadSortIndex(index.first, index.second);
+    Start();
+    log()->SetDisabled(TraceLog::kRecordingMode);
+    const std::vector<Recorded> events = Collect();
+
+    for (const char* name :
+         {"process_sort_index", "process_labels", "thread_sort_index"}) {
+      std::vector<Expected> expected;
+      for (const Expected& e : round.expected) {
+        if (std::string(e.name) == name)
+          expected.push_back(e);
+      }
+      const std::vector<Recorded> found = Named(events, name);
+      ASSERT_EQ(found.size(), expected.size()) << name;
+      for (size_t i = 0; i < found.size(); ++i) {
+        EXPECT_EQ(found[i].pretty, expected[i].pretty);
+        EXPECT_EQ(found[i].thread_id, expected[i].thread_id) << name;
+        EXPECT_EQ(found[i].phase, 'M') << name;
+        EXPECT_EQ(found[i].category, "__metadata") << name;
+        EXPECT_EQ(found[i].flags, 0u) << name;
+      }
+    }
+  }
 }
 
 // Stopping recording because the buffer is full tells the observers with
