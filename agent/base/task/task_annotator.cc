@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "agent/base/debug/activity_tracker.h"
+#include "agent/base/debug/keep_value_alive.h"
 #include "agent/base/location.h"
 #include "agent/base/threading/thread_local_storage.h"
 #include "agent/base/trace_event/category_registry.h"
@@ -26,13 +27,6 @@ ThreadLocalStorage::Slot& CurrentTaskSlot() {
 ThreadLocalStorage::Slot& IpcContextSlot() {
   static ThreadLocalStorage::Slot* const slot = new ThreadLocalStorage::Slot();
   return *slot;
-}
-
-// Keeps `value` in memory (and so in a crash dump of this stack) even though
-// nothing reads it.
-template <typename T>
-void KeepAlive(const T& value) {
-  asm volatile("" : : "r"(&value) : "memory");
 }
 
 trace_event::TraceCategory* FlowCategory() {
@@ -147,7 +141,7 @@ void TaskAnnotator::RunTask(const char* trace_event_name,
         pending_task.ipc_hash,
         0x00D00D1D1D178119ull,
     };
-    KeepAlive(task_debug_info);
+    debug::KeepValueAlive(task_debug_info.data());
 
     void* const previous_task = CurrentTaskSlot().Get();
     CurrentTaskSlot().Set(&pending_task);
@@ -156,7 +150,7 @@ void TaskAnnotator::RunTask(const char* trace_event_name,
 
     task_debug_info.front() = 0;
     task_debug_info.back() = 0;
-    KeepAlive(task_debug_info);
+    debug::KeepValueAlive(task_debug_info.data());
   }  // The flow event closes here.
 
   if (ipc_slice && IpcCategory()->IsEnabledForEvents()) [[unlikely]] {

@@ -31,7 +31,7 @@ ScopedAllowBaseSyncPrimitivesOutsideBlockingScope::
   if (!slice)
     return;
   perfetto::EventContext context = slice.context();
-  const size_t iid = trace_event::InternedSourceLocation::Get(
+  const uint64_t iid = trace_event::InternedSourceLocation::Get(
       &context, trace_event::TraceSourceLocation{from_here.function_name(),
                                                  from_here.file_name(),
                                                  from_here.line_number()});

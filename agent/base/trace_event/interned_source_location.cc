@@ -26,7 +26,7 @@ InternedSourceLocation::~InternedSourceLocation() = default;
 
 // static
 void InternedSourceLocation::Add(protozero::Message* interned_data,
-                                 size_t iid,
+                                 uint64_t iid,
                                  const TraceSourceLocation& location) {
   protozero::Message* entry = interned_data->BeginNestedMessage(kFieldNumber);
   entry->AppendVarInt(1, iid);

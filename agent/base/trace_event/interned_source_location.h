@@ -58,7 +58,7 @@ class InternedSourceLocation
   ~InternedSourceLocation() override;
 
   // Writes one entry (names only when their pointers are not null).
-  static void Add(protozero::Message* interned_data, size_t iid,
+  static void Add(protozero::Message* interned_data, uint64_t iid,
                   const TraceSourceLocation& location);
 };
 

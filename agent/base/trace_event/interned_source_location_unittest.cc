@@ -1,8 +1,11 @@
 #include "agent/base/trace_event/interned_source_location.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "agent/base/trace_event/perfetto_standin/protozero/proto_field_reader.h"
 #include "agent/base/trace_event/perfetto_standin/tracing/trace_packet_writer.h"
@@ -14,12 +17,21 @@ namespace {
 
 using protozero::ProtoFieldReader;
 
+// Interning ids are 64-bit wherever they are handed out or written.
+static_assert(std::is_same_v<decltype(InternedSourceLocation::Get(
+                                 std::declval<perfetto::EventContext*>(),
+                                 std::declval<const TraceSourceLocation&>())),
+                             uint64_t>);
+static_assert(std::is_same_v<decltype(&InternedSourceLocation::Add),
+                             void (*)(protozero::Message*, uint64_t,
+                                      const TraceSourceLocation&)>);
+
 const char kFile[] = "agent/base/run_loop.cc";
 const char kFunction[] = "Run";
 
 class InternedSourceLocationTest : public testing::Test {
  protected:
-  size_t Intern(const TraceSourceLocation& location) {
+  uint64_t Intern(const TraceSourceLocation& location) {
     perfetto::EventContext context(nullptr, writer_.incremental_state());
     return InternedSourceLocation::Get(&context, location);
   }

@@ -3,6 +3,7 @@
 #include <functional>
 #include <utility>
 
+#include "agent/base/threading/thread.h"
 #include "agent/base/trace_event/memory_dump_allow_lists.h"
 #include "agent/base/trace_event/memory_dump_provider.h"
 

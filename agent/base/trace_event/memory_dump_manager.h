@@ -13,6 +13,9 @@
 #include "agent/base/task/sequenced_task_runner.h"
 
 namespace kelmbase {
+
+class Thread;
+
 namespace trace_event {
 
 class MemoryDumpProvider;
@@ -77,14 +80,18 @@ class MemoryDumpManager {
  private:
   friend class LazySingleton<MemoryDumpManager>;
   MemoryDumpManager();
-  ~MemoryDumpManager();
+  virtual ~MemoryDumpManager();
 
   void UnregisterDumpProviderInternal(MemoryDumpProvider* provider,
                                       bool take_ownership);
 
-  Lock lock_;
+  // Guarded by lock_.
   std::set<scoped_refptr<RegisteredDumpProvider>, RegisteredDumpProvider::Less>
       dump_providers_;
+  Lock lock_;
+  // The thread dumps would run on; nothing requests a dump, so none is
+  // ever made.
+  std::unique_ptr<Thread> dump_thread_;
   // When set, registration does nothing.
   bool dumper_registrations_ignored_ = false;
 };

@@ -129,7 +129,7 @@ TEST(TraceEventMemoryOverheadTest, DumpsTypesWithAllocatedBytes) {
 TEST(TraceEventMemoryOverheadDeathTest, TypeOutOfRange) {
   TraceEventMemoryOverhead overhead;
   EXPECT_DEATH(overhead.GetCount(TraceEventMemoryOverhead::kLast),
-               "object_type < kLast|type < kLast");
+               "Check failed: object_type < kLast\n");
 }
 
 }  // namespace

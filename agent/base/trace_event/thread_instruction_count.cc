@@ -23,16 +23,17 @@ constexpr char kEnableThreadInstructionCount[] =
 constexpr int kNoSwitch = -2;
 constexpr int kOpenFailed = -1;
 
+// The record's layout is the kernel's fifth attribute version; newer
+// headers describe a longer record, of which the kernel then reads only the
+// size given.
+static_assert(internal::kPerfEventAttrRecordSize == PERF_ATTR_SIZE_VER5);
+static_assert(sizeof(perf_event_attr) >= internal::kPerfEventAttrRecordSize);
+
 int OpenPerfEventCounter() {
-  perf_event_attr attr;
-  memset(&attr, 0, sizeof(attr));
-  attr.type = PERF_TYPE_HARDWARE;
-  attr.size = sizeof(attr);
-  attr.config = PERF_COUNT_HW_INSTRUCTIONS;
-  attr.exclude_kernel = 1;
-  attr.exclude_hv = 1;
+  const internal::PerfEventAttrRecord record =
+      internal::MakeInstructionCounterAttrRecord();
   return static_cast<int>(
-      syscall(__NR_perf_event_open, &attr, 0, -1, -1, 0));
+      syscall(__NR_perf_event_open, record.bytes, 0, -1, -1, 0));
 }
 
 std::atomic<internal::InstructionCounterOpener> g_opener{nullptr};
@@ -101,6 +102,20 @@ int64_t ThreadInstructionCount::Now() {
 }
 
 namespace internal {
+
+PerfEventAttrRecord MakeInstructionCounterAttrRecord() {
+  perf_event_attr attr;
+  memset(&attr, 0, sizeof(attr));
+  attr.type = PERF_TYPE_HARDWARE;
+  attr.size = kPerfEventAttrRecordSize;
+  attr.config = PERF_COUNT_HW_INSTRUCTIONS;
+  attr.exclude_kernel = 1;
+  attr.exclude_hv = 1;
+  PerfEventAttrRecord record;
+  memcpy(record.bytes, &attr, kPerfEventAttrRecordSize);
+  return record;
+}
+
 void SetInstructionCounterOpenerForTesting(InstructionCounterOpener opener) {
   g_opener.store(opener, std::memory_order_release);
 }

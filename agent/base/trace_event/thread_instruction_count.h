@@ -1,6 +1,7 @@
 #ifndef AGENT_BASE_TRACE_EVENT_THREAD_INSTRUCTION_COUNT_H_
 #define AGENT_BASE_TRACE_EVENT_THREAD_INSTRUCTION_COUNT_H_
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kelmbase {
@@ -25,6 +26,16 @@ class ThreadInstructionCount {
 int GetThreadInstructionCounterFd();
 
 namespace internal {
+// The attribute record given to perf_event_open: 112 bytes, all zero except
+// the type (0, hardware), the size (112), the event (1, retired
+// instructions) and the flags exclude_kernel and exclude_hv (0x60 in the
+// flag word at offset 40).
+inline constexpr size_t kPerfEventAttrRecordSize = 112;
+struct PerfEventAttrRecord {
+  alignas(8) unsigned char bytes[kPerfEventAttrRecordSize];
+};
+PerfEventAttrRecord MakeInstructionCounterAttrRecord();
+
 // Replaces the system call that opens a counter (null restores it), so
 // tests can hand out descriptors of their choice. Returns the descriptor or
 // a negative value. Affects threads that have not asked yet.

@@ -4,9 +4,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include "agent/base/command_line.h"
+#include "agent/base/test/log_records.h"
 #include "gtest/gtest.h"
 
 namespace kelmbase {
@@ -83,6 +86,8 @@ TEST(ThreadInstructionCountTest, DescriptorZeroIsKeptAndRead) {
   close(saved_stdin);
 }
 
+// A failed open is reported once per thread, with one ERROR record, and
+// the thread then runs without a counter.
 TEST(ThreadInstructionCountTest, FailedOpenIsRememberedPerThread) {
   EnsureCommandLine(true);
   if (!CommandLine::Current()->HasSwitch("enable-thread-instruction-count"))
@@ -92,13 +97,53 @@ TEST(ThreadInstructionCountTest, FailedOpenIsRememberedPerThread) {
     ++g_open_calls;
     return -1;
   });
-  std::thread thread([] {
-    EXPECT_EQ(GetThreadInstructionCounterFd(), -1);
-    EXPECT_EQ(ThreadInstructionCount::Now(), -1);
-  });
-  thread.join();
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 2; ++i) {
+    std::thread thread([] {
+      EXPECT_EQ(GetThreadInstructionCounterFd(), -1);
+      EXPECT_EQ(GetThreadInstructionCounterFd(), -1);
+      EXPECT_FALSE(ThreadInstructionCount::IsSupported());
+      EXPECT_EQ(ThreadInstructionCount::Now(), -1);
+    });
+    thread.join();
+  }
+  const std::vector<test::LogRecord> records =
+      test::ParseLogRecords(testing::internal::GetCapturedStderr());
   internal::SetInstructionCounterOpenerForTesting(nullptr);
-  EXPECT_EQ(g_open_calls.load(), 1);
+  EXPECT_EQ(g_open_calls.load(), 2) << "tried once per thread";
+  ASSERT_EQ(records.size(), 2u) << "one record per thread";
+  for (const test::LogRecord& record : records) {
+    EXPECT_EQ(record.severity, 'E');
+    EXPECT_EQ(record.file, "thread_instruction_count.cc");
+    EXPECT_EQ(record.text,
+              "perf_event_open failed, omitting instruction counters");
+  }
+}
+
+// The record the counter is opened with, byte by byte.
+TEST(ThreadInstructionCountTest, AttributeRecordHoldsOnlyTheCounterSettings) {
+  const internal::PerfEventAttrRecord record =
+      internal::MakeInstructionCounterAttrRecord();
+  static_assert(sizeof(record.bytes) == 112);
+  auto u32_at = [&record](size_t offset) {
+    uint32_t value;
+    memcpy(&value, record.bytes + offset, sizeof(value));
+    return value;
+  };
+  auto u64_at = [&record](size_t offset) {
+    uint64_t value;
+    memcpy(&value, record.bytes + offset, sizeof(value));
+    return value;
+  };
+  EXPECT_EQ(u32_at(0), 0u) << "type: hardware";
+  EXPECT_EQ(u32_at(4), 112u) << "size";
+  EXPECT_EQ(u64_at(8), 1u) << "config: retired instructions";
+  EXPECT_EQ(u64_at(40), 0x60u) << "flags: exclude_kernel, exclude_hv";
+  for (size_t i = 16; i < sizeof(record.bytes); ++i) {
+    if (i >= 40 && i < 48)
+      continue;
+    EXPECT_EQ(record.bytes[i], 0) << "byte " << i;
+  }
 }
 
 }  // namespace

@@ -32,15 +32,15 @@ TraceEventMemoryOverhead::TraceEventMemoryOverhead() = default;
 TraceEventMemoryOverhead::~TraceEventMemoryOverhead() = default;
 
 // static
-const char* TraceEventMemoryOverhead::TypeName(ObjectType type) {
-  CHECK(type < kLast);
-  return kTypeNames[type];
+const char* TraceEventMemoryOverhead::TypeName(ObjectType object_type) {
+  CHECK(object_type < kLast);
+  return kTypeNames[object_type];
 }
 
-void TraceEventMemoryOverhead::Add(ObjectType type, size_t allocated,
+void TraceEventMemoryOverhead::Add(ObjectType object_type, size_t allocated,
                                    size_t resident) {
-  CHECK(type < kLast);
-  Row& row = rows_[type];
+  CHECK(object_type < kLast);
+  Row& row = rows_[object_type];
   row.count += 1;
   row.allocated += allocated;
   row.resident += resident;
@@ -50,19 +50,19 @@ void TraceEventMemoryOverhead::AddSelf() {
   Add(kTraceEventMemoryOverhead, sizeof(*this));
 }
 
-size_t TraceEventMemoryOverhead::GetCount(ObjectType type) const {
-  CHECK(type < kLast);
-  return rows_[type].count;
+size_t TraceEventMemoryOverhead::GetCount(ObjectType object_type) const {
+  CHECK(object_type < kLast);
+  return rows_[object_type].count;
 }
 
-size_t TraceEventMemoryOverhead::GetAllocated(ObjectType type) const {
-  CHECK(type < kLast);
-  return rows_[type].allocated;
+size_t TraceEventMemoryOverhead::GetAllocated(ObjectType object_type) const {
+  CHECK(object_type < kLast);
+  return rows_[object_type].allocated;
 }
 
-size_t TraceEventMemoryOverhead::GetResident(ObjectType type) const {
-  CHECK(type < kLast);
-  return rows_[type].resident;
+size_t TraceEventMemoryOverhead::GetResident(ObjectType object_type) const {
+  CHECK(object_type < kLast);
+  return rows_[object_type].resident;
 }
 
 void TraceEventMemoryOverhead::Update(const TraceEventMemoryOverhead& other) {

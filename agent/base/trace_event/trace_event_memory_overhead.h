@@ -40,20 +40,20 @@ class TraceEventMemoryOverhead {
 
   // One object of `bytes`, allocated and resident.
   void Add(ObjectType type, size_t bytes) { Add(type, bytes, bytes); }
-  void Add(ObjectType type, size_t allocated, size_t resident);
+  void Add(ObjectType object_type, size_t allocated, size_t resident);
   // Counts this record itself.
   void AddSelf();
   // A type of kLast or more is a fatal error.
-  size_t GetCount(ObjectType type) const;
-  size_t GetAllocated(ObjectType type) const;
-  size_t GetResident(ObjectType type) const;
+  size_t GetCount(ObjectType object_type) const;
+  size_t GetAllocated(ObjectType object_type) const;
+  size_t GetResident(ObjectType object_type) const;
   // Adds `other`'s numbers, type by type.
   void Update(const TraceEventMemoryOverhead& other);
   // One allocator dump "<base_name>/<type name>" per type with allocated
   // bytes, holding "size", "resident_size" and "object_count".
   void DumpInto(const char* base_name, ProcessDump* dump) const;
 
-  static const char* TypeName(ObjectType type);
+  static const char* TypeName(ObjectType object_type);
 
  private:
   struct Row {

@@ -72,7 +72,6 @@ namespace {
 
 constexpr size_t kMaxEventFilters = 32;
 constexpr char kEventNameAllowlistPredicate[] = "event_whitelist_predicate";
-constexpr char kEventNameAllowlistKey[] = "event_name_allowlist";
 
 constexpr size_t kChunkSize = TraceBufferChunk::kTraceBufferChunkSize;
 constexpr size_t kTraceBufferChunks = 4000;
@@ -434,9 +433,10 @@ void TraceLog::CreateFiltersForConfig() {
     std::unique_ptr<TraceEventFilter> new_filter;
     const std::string& predicate = filter_config.predicate_name();
     if (predicate == kEventNameAllowlistPredicate) {
-      auto allowlist = std::make_unique<std::set<std::string>>();
-      CHECK(filter_config.GetArgAsSet(kEventNameAllowlistKey, &*allowlist));
-      new_filter = std::make_unique<EventNameFilter>(std::move(allowlist));
+      auto whitelist = std::make_unique<std::set<std::string>>();
+      // The condition is written out: its text is the failure record's.
+      CHECK(filter_config.GetArgAsSet("event_name_allowlist", &*whitelist));
+      new_filter = std::make_unique<EventNameFilter>(std::move(whitelist));
     } else if (predicate == HeapProfilerEventFilter::kName) {
       new_filter = std::make_unique<HeapProfilerEventFilter>();
     } else {
@@ -510,21 +510,22 @@ void TraceLog::SetDisabledWhileLocked(uint8_t modes) {
 
   dispatching_to_observers_ = true;
   lock_.Release();
-  NotifyObserversWhileLocked();
+  // The asynchronous observers' tasks are posted from here.
+  NotifyObserversWhileLocked(FROM_HERE);
   lock_.Acquire();
   dispatching_to_observers_ = false;
 }
 
-void TraceLog::NotifyObserversWhileLocked() {
+void TraceLog::NotifyObserversWhileLocked(const Location& from_here) {
+  // Observers are told with the observer lock held, which is not
+  // recursive: an observer must not add or remove observers while it is
+  // being told.
   ScopedLock observer_lock(observer_lock_);
-  // Observers may remove themselves while being told.
-  const std::vector<EnabledStateObserver*> observers =
-      enabled_state_observers_;
-  for (EnabledStateObserver* observer : observers)
+  for (EnabledStateObserver* observer : enabled_state_observers_)
     observer->OnTraceLogDisabled();
   for (const AsyncObserver& entry : async_observers_) {
     entry.task_runner->PostTask(
-        FROM_HERE, BindOneShot(
+        from_here, BindOneShot(
                        [](WeakPtr<AsyncEnabledStateObserver> observer) {
                          if (observer)
                            observer->OnTraceLogDisabled();
@@ -915,10 +916,16 @@ void TraceLog::UpdateDurationExplicit(const TraceCategory* category,
     std::string echo_text;
     bool locked = false;
     TraceEvent* event = GetEventByHandleInternal(handle, &locked);
-    if (event != nullptr) {
+    if (event != nullptr)
       event->UpdateDuration(now, thread_now, thread_instruction_now);
-      if ((record_mode_.load(std::memory_order_relaxed) & kEchoToConsole) != 0)
-        echo_text = EchoEventToLog(kPhaseEnd, now, event);
+    // The end is echoed even when the event is gone (echoing runs on a ring
+    // buffer, whose chunks are recycled): its begin was echoed and waits on
+    // the thread's begin-time stack. An event that was never stored (handle
+    // 0) was never echoed either; echoing an end for it would take the
+    // begin time of an enclosing event.
+    if (HandleChunkSeq(handle) != 0 &&
+        (record_mode_.load(std::memory_order_relaxed) & kEchoToConsole) != 0) {
+      echo_text = EchoEventToLog(kPhaseEnd, now, event);
     }
     if (locked)
       lock_.Release();
@@ -1125,7 +1132,7 @@ bool TraceLog::WriteMemoryDump(const MemoryDumpArgs&, ProcessDump* dump) {
 TraceEventHandle EmitEvent(char phase, const TraceCategory* category,
                            const char* name, const char* scope, uint64_t id,
                            TraceArgumentSet* args, uint32_t flags) {
-  return TraceLog::GetInstance()->EmitEventForThread(
+  return TraceLog::GetInstance()->EmitEventWithThreadNow(
       phase, category, name, scope, id, 0, CurrentThreadId(),
       MonotonicTime::Now(), args, flags);
 }

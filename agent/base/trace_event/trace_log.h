@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "agent/base/location.h"
 #include "agent/base/memory/scoped_refptr.h"
 #include "agent/base/memory/weak_ptr.h"
 #include "agent/base/synchronization/lock.h"
@@ -137,6 +138,16 @@ class TraceLog : public MemoryDumpProvider {
                                       int32_t thread_id,
                                       MonotonicTime timestamp,
                                       TraceArgumentSet* args, uint32_t flags) {
+    return EmitEventWithThreadNow(phase, category, name, scope, id, bind_id,
+                                  thread_id, timestamp, args, flags);
+  }
+  // The same stamping; EmitEvent's path, with the calling thread's id, now
+  // and bind id 0. Always inlined, so that the clock read stays in the
+  // frame of whoever calls either function.
+  __attribute__((always_inline)) TraceEventHandle EmitEventWithThreadNow(
+      char phase, const TraceCategory* category, const char* name,
+      const char* scope, uint64_t id, uint64_t bind_id, int32_t thread_id,
+      MonotonicTime timestamp, TraceArgumentSet* args, uint32_t flags) {
     const int32_t current_thread_id =
         static_cast<int32_t>(PlatformThread::CurrentId());
     ThreadCpuTime thread_now;
@@ -279,7 +290,9 @@ class TraceLog : public MemoryDumpProvider {
   std::string EchoEventToLog(char phase, MonotonicTime timestamp,
                              const TraceEvent* event);
   void EndEventInFilters(const TraceCategory* category, const char* name);
-  void NotifyObserversWhileLocked();
+  // Tells the observers that recording stopped; asynchronous observers get
+  // a task posted from `from_here`.
+  void NotifyObserversWhileLocked(const Location& from_here);
 
   // Read by every emitted event; kept together.
   std::atomic<uint8_t> enabled_modes_{0};

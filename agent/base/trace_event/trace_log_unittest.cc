@@ -1,8 +1,10 @@
 #include "agent/base/trace_event/trace_log.h"
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,11 +13,15 @@
 #include "agent/base/location.h"
 #include "agent/base/memory/ref_counted.h"
 #include "agent/base/memory/weak_ptr.h"
+#include "agent/base/pending_task.h"
 #include "agent/base/process_handle.h"
+#include "agent/base/strings/string_piece.h"
+#include "agent/base/strings/string_split.h"
 #include "agent/base/synchronization/waitable_event.h"
 #include "agent/base/system/sys_info.h"
 #include "agent/base/task/thread_task_executor.h"
 #include "agent/base/task/thread_task_runner_handle.h"
+#include "agent/base/test/log_records.h"
 #include "agent/base/test/test_task_runner.h"
 #include "agent/base/threading/platform_thread.h"
 #include "agent/base/threading/thread.h"
@@ -308,21 +314,143 @@ TEST_F(TraceLogTest, FullBufferStopsRecordingAndRecordsTheOverflow) {
   // This one takes the second, last chunk.
   EXPECT_NE(Instant(Category(CategoryRegistry::kBase), "last"), 0u);
   EXPECT_EQ(log()->enabled_modes(), 0);
-  EXPECT_FALSE(log()->overflow_timestamp().is_null());
+  const MonotonicTime overflowed_at = log()->overflow_timestamp();
+  EXPECT_FALSE(overflowed_at.is_null());
   EXPECT_EQ(Instant(Category(CategoryRegistry::kBase), "after"), 0u);
+
+  // Recording again into the same buffer, which is still full: the next
+  // chunk it hands out stops recording again, but the overflow time stays
+  // the first one.
+  PlatformThread::Sleep(Duration::FromMilliseconds(2));
+  Start(config);
+  size_t refills = 0;
+  while (log()->enabled_modes() != 0 && refills <= 2 * kChunkSize) {
+    Instant(Category(CategoryRegistry::kBase), "refill");
+    ++refills;
+  }
+  EXPECT_EQ(log()->enabled_modes(), 0);
+  EXPECT_EQ(log()->overflow_timestamp().ToInternalValue(),
+            overflowed_at.ToInternalValue());
 
   const std::vector<Recorded> events = Collect();
   EXPECT_EQ(Named(events, "fill").size(), kChunkSize);
   EXPECT_EQ(Named(events, "last").size(), 1u)
       << "the event that took the last chunk is kept";
   EXPECT_TRUE(Named(events, "after").empty());
-  EXPECT_EQ(Named(events, "num_cpus").size(), 1u);
+  EXPECT_EQ(Named(events, "refill").size(), refills);
+  EXPECT_EQ(Named(events, "num_cpus").size(), 2u) << "one per stop";
   const std::vector<Recorded> overflow =
       Named(events, "trace_buffer_overflowed");
-  ASSERT_EQ(overflow.size(), 1u);
-  EXPECT_EQ(overflow[0].pretty.find("trace_buffer_overflowed[__metadata], "
-                                    "{overflowed_at_ts:"),
-            0u);
+  ASSERT_EQ(overflow.size(), 2u);
+  for (const Recorded& event : overflow) {
+    EXPECT_EQ(event.pretty,
+              "trace_buffer_overflowed[__metadata], {overflowed_at_ts:" +
+                  std::to_string(overflowed_at.ToInternalValue()) + "}");
+    EXPECT_EQ(event.thread_id, ThisThreadId());
+    EXPECT_EQ(event.phase, 'M');
+    EXPECT_EQ(event.flags, 0u);
+  }
+}
+
+// A ring whose every chunk is held by threads has none to give: an event
+// that needs a chunk then is dropped (handle 0) and nothing of it is
+// stored, whether it came through the shared chunk or a thread's own.
+TEST_F(TraceLogTest, EventIsDroppedWhileEveryRingChunkIsOut) {
+  TraceRecordingConfig config;
+  config.record_mode = kRecordContinuously;
+  config.buffer_size_in_events = kChunkSize;  // A ring of 1 chunk.
+  for (bool own_chunk : {false, true}) {
+    SCOPED_TRACE(own_chunk ? "own chunk" : "shared chunk");
+    Start(config);
+    WaitableEvent holding;
+    WaitableEvent release;
+    std::thread holder([&holding, &release] {
+      ThreadTaskExecutor executor;
+      EXPECT_NE(Instant(Category(CategoryRegistry::kBase), "held"), 0u);
+      holding.Signal();
+      release.Wait();
+    });
+    holding.Wait();
+    TraceEventHandle dropped = 1;
+    if (own_chunk) {
+      std::thread emitter([&dropped] {
+        ThreadTaskExecutor executor;
+        dropped = Instant(Category(CategoryRegistry::kBase), "dropped");
+      });
+      emitter.join();
+    } else {
+      // This thread runs no tasks: it uses the shared chunk.
+      dropped = Instant(Category(CategoryRegistry::kBase), "dropped");
+    }
+    EXPECT_EQ(dropped, 0u);
+    release.Signal();
+    holder.join();  // Its chunk goes back to the ring.
+
+    // Read while still recording: stopping would write the metadata into
+    // the ring's only chunk, over what it holds.
+    const std::vector<Recorded> events = Collect();
+    EXPECT_EQ(Named(events, "held").size(), 1u);
+    EXPECT_TRUE(Named(events, "dropped").empty());
+    log()->SetDisabled(TraceLog::kRecordingMode);
+    Collect();
+  }
+}
+
+// Stopping writes the process's and the threads' sort indexes and labels
+// as metadata events; a zero index and an empty label list write nothing.
+TEST_F(TraceLogTest, StoppingWritesProcessAndThreadMetadata) {
+  struct Expected {
+    const char* name;
+    int32_t thread_id;
+    std::string pretty;
+  };
+  struct Round {
+    int process_sort_index;
+    std::map<int, std::string> labels;
+    std::map<int32_t, int> thread_sort_indexes;
+    std::vector<Expected> expected;
+  };
+  const Round kRounds[] = {
+      {0, {}, {{4321, 0}}, {}},
+      {-3,
+       {{2, "second"}, {1, "first"}},
+       {{1234, 5}, {4321, 0}},
+       {{"process_sort_index", ThisThreadId(),
+         "process_sort_index[__metadata], {sort_index:-3}"},
+        {"process_labels", ThisThreadId(),
+         "process_labels[__metadata], {labels:\"first,second\"}"},
+        {"thread_sort_index", 1234,
+         "thread_sort_index[__metadata], {sort_index:5}"}}},
+  };
+  for (const Round& round : kRounds) {
+    SCOPED_TRACE(round.process_sort_index);
+    log()->SetProcessSortIndex(round.process_sort_index);
+    for (const auto& label : round.labels)
+      log()->SetProcessLabel(label.first, label.second);
+    for (const auto& index : round.thread_sort_indexes)
+      log()->SetThreadSortIndex(index.first, index.second);
+    Start();
+    log()->SetDisabled(TraceLog::kRecordingMode);
+    const std::vector<Recorded> events = Collect();
+
+    for (const char* name :
+         {"process_sort_index", "process_labels", "thread_sort_index"}) {
+      std::vector<Expected> expected;
+      for (const Expected& e : round.expected) {
+        if (std::string(e.name) == name)
+          expected.push_back(e);
+      }
+      const std::vector<Recorded> found = Named(events, name);
+      ASSERT_EQ(found.size(), expected.size()) << name;
+      for (size_t i = 0; i < found.size(); ++i) {
+        EXPECT_EQ(found[i].pretty, expected[i].pretty);
+        EXPECT_EQ(found[i].thread_id, expected[i].thread_id) << name;
+        EXPECT_EQ(found[i].phase, 'M') << name;
+        EXPECT_EQ(found[i].category, "__metadata") << name;
+        EXPECT_EQ(found[i].flags, 0u) << name;
+      }
+    }
+  }
 }
 
 // Stopping recording because the buffer is full tells the observers with
@@ -506,7 +634,13 @@ TEST_F(TraceLogTest, AsyncObserversAreToldOnTheirSequenceWhileTheyLive) {
   log()->SetDisabled(TraceLog::kRecordingMode);
   EXPECT_EQ(kept.told, 0) << "told by a task, not at once";
   gone.weak_factory.InvalidateWeakPtrs();
-  runner->RunUntilIdle();
+  ASSERT_EQ(runner->NumPendingTasks(), 2u) << "one task per observer";
+  PendingTask task;
+  MonotonicTime next_run_time;
+  while (runner->TakeReadyTask(MonotonicTime::Now(), &task, &next_run_time)) {
+    EXPECT_STREQ(task.posted_from.function_name(), "SetDisabledWhileLocked");
+    std::move(task.task).Run();
+  }
   EXPECT_EQ(kept.told, 1);
   EXPECT_EQ(gone.told, 0);
 
@@ -534,23 +668,135 @@ class EchoTest : public TraceLogTest {
   }
 };
 
-TEST_F(EchoTest, CompleteEventEchoesItsBeginAndItsEnd) {
-  TraceRecordingConfig config;
-  config.record_mode = kEchoToConsole;
-  Start(config);
-  const std::string text = EchoOnThread("Echoer", [] {
-    KELM_TRACE_EVENT1(Category(CategoryRegistry::kToplevel), "step", "n", 3);
-  });
-  const size_t begin = text.find("Echoer: \x1b[0;3");
-  ASSERT_NE(begin, std::string::npos) << text;
-  const char color = text[begin + std::string("Echoer: \x1b[0;3").size()];
-  const std::string prefix = std::string("Echoer: \x1b[0;3") + color + "m";
-  EXPECT_NE(text.find(prefix + "step[toplevel], {n:3}\x1b[0;m\n"),
-            std::string::npos)
-      << text;
-  const size_t end = text.find(prefix + "step[toplevel], {n:3} (", begin + 1);
-  ASSERT_NE(end, std::string::npos) << text;
-  EXPECT_NE(text.find(" ms)\x1b[0;m\n", end), std::string::npos) << text;
+// The echo records of the thread named `name` in `output`, each reduced to
+// what follows the thread's name list and colour, with a duration written
+// as " (#.### ms)" when it has exactly three decimals. Every echo record
+// must be an ERROR record of the log.
+std::vector<std::string> EchoTexts(const std::string& output,
+                                   const std::string& name) {
+  static const std::regex kPrefix("([^\x1b]*): \x1b\\[0;3[1-6]m(.*)");
+  static const std::regex kDuration(" \\([0-9]+\\.[0-9]{3} ms\\)");
+  std::vector<std::string> texts;
+  for (const test::LogRecord& record : test::ParseLogRecords(output)) {
+    std::smatch match;
+    if (!std::regex_match(record.text, match, kPrefix))
+      continue;
+    const std::string names = match[1].str();
+    const std::vector<StringPiece> pieces =
+        SplitIntoPieces(names, ",", kKeepWhitespace, kWantAll);
+    if (std::find(pieces.begin(), pieces.end(), StringPiece(name)) ==
+        pieces.end()) {
+      continue;
+    }
+    EXPECT_EQ(record.severity, 'E') << record.text;
+    EXPECT_EQ(record.file, "trace_log.cc") << record.text;
+    texts.push_back(
+        std::regex_replace(match[2].str(), kDuration, " (#.### ms)"));
+  }
+  return texts;
+}
+
+void CompleteEventWithAnArgument() {
+  KELM_TRACE_EVENT1(Category(CategoryRegistry::kToplevel), "step", "n", 3);
+}
+
+void NestedEvents() {
+  KELM_TRACE_EVENT0(Category(CategoryRegistry::kToplevel), "outer");
+  {
+    KELM_TRACE_EVENT0(Category(CategoryRegistry::kToplevel), "inner");
+    Instant(Category(CategoryRegistry::kBase), "tick");
+  }
+}
+
+// Closes a complete event after its chunk was recycled.
+void EventGoneBeforeItsEnd() {
+  TraceArgumentSet no_args;
+  const TraceEventHandle handle =
+      EmitEvent(kPhaseComplete, Category(CategoryRegistry::kBase), "gone",
+                nullptr, 0, &no_args, 0);
+  for (size_t i = 0; i < 2 * kChunkSize + 1; ++i)
+    Instant(Category(CategoryRegistry::kBase), "wrap");
+  EXPECT_FALSE(TraceLog::GetInstance()->VisitEventByHandle(
+      handle, [](const TraceEvent&) {}))
+      << "the ring wrapped over the event";
+  CloseEventDuration(Category(CategoryRegistry::kBase), "gone", handle);
+  Instant(Category(CategoryRegistry::kBase), "after");
+}
+
+// A name allow-list filter for "toplevel" that keeps only events named
+// `name`.
+EventFilterConfig AllowOnly(const char* name) {
+  EventFilterConfig allowlist("event_whitelist_predicate");
+  allowlist.category_filter().included_categories() = {"toplevel"};
+  Value::ListStorage names;
+  names.emplace_back(name);
+  Value args(Value::Type::DICTIONARY);
+  args.SetKey("event_name_allowlist", Value(std::move(names)));
+  allowlist.SetArgs(std::move(args));
+  return allowlist;
+}
+
+TEST_F(EchoTest, EchoRecordsShowNestingAndDurations) {
+  constexpr char kReset[] = "\x1b[0;m";
+  std::vector<std::string> wrapped_ring = {std::string("gone[base]") + kReset};
+  for (size_t i = 0; i < 2 * kChunkSize + 1; ++i)
+    wrapped_ring.push_back(std::string("| wrap[base]") + kReset);
+  // The end of an event that is gone: no name, its begin popped.
+  wrapped_ring.push_back(std::string(" (#.### ms)") + kReset);
+  wrapped_ring.push_back(std::string("after[base]") + kReset);
+
+  struct Case {
+    const char* thread_name;
+    size_t buffer_size_in_events;
+    bool filter_out_inner;
+    void (*body)();
+    std::vector<std::string> expected;
+  };
+  const Case kCases[] = {
+      {"EchoStep",
+       0,
+       false,
+       &CompleteEventWithAnArgument,
+       {std::string("step[toplevel], {n:3}") + kReset,
+        std::string("step[toplevel], {n:3} (#.### ms)") + kReset}},
+      {"EchoNest",
+       0,
+       false,
+       &NestedEvents,
+       {std::string("outer[toplevel]") + kReset,
+        std::string("| inner[toplevel]") + kReset,
+        std::string("| | tick[base]") + kReset,
+        std::string("| inner[toplevel] (#.### ms)") + kReset,
+        std::string("outer[toplevel] (#.### ms)") + kReset}},
+      // A ring of two chunks, wrapped while the event is open.
+      {"EchoWrap", 2 * kChunkSize, false, &EventGoneBeforeItsEnd,
+       wrapped_ring},
+      // An event that the filters drop was never echoed: closing it echoes
+      // nothing and leaves the enclosing event's begin on the stack.
+      {"EchoFilter",
+       0,
+       true,
+       &NestedEvents,
+       {std::string("outer[toplevel]") + kReset,
+        std::string("| tick[base]") + kReset,
+        std::string("outer[toplevel] (#.### ms)") + kReset}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.thread_name);
+    TraceRecordingConfig config;
+    config.record_mode = kEchoToConsole;
+    config.buffer_size_in_events = c.buffer_size_in_events;
+    uint8_t modes = TraceLog::kRecordingMode;
+    if (c.filter_out_inner) {
+      config.event_filters = {AllowOnly("outer")};
+      modes |= TraceLog::kFilteringMode;
+    }
+    Start(config, modes);
+    const std::string output = EchoOnThread(c.thread_name, c.body);
+    EXPECT_EQ(EchoTexts(output, c.thread_name), c.expected) << output;
+    log()->SetDisabled(TraceLog::kRecordingMode | TraceLog::kFilteringMode);
+    Collect();
+  }
 }
 
 TEST_F(EchoTest, EachThreadNameListGetsTheNextColour) {
@@ -574,16 +820,9 @@ TEST_F(EchoTest, EachThreadNameListGetsTheNextColour) {
 
 TEST_F(TraceLogTest, EventFiltersDecideWhatIsRecorded) {
   TraceRecordingConfig config;
-  EventFilterConfig allowlist("event_whitelist_predicate");
-  allowlist.category_filter().included_categories() = {"toplevel"};
-  Value::ListStorage names;
-  names.emplace_back("keep");
-  Value args(Value::Type::DICTIONARY);
-  args.SetKey("event_name_allowlist", Value(std::move(names)));
-  allowlist.SetArgs(std::move(args));
   EventFilterConfig heap("heap_profiler_predicate");
   heap.category_filter().included_categories() = {"skellat"};
-  config.event_filters = {allowlist, heap};
+  config.event_filters = {AllowOnly("keep"), heap};
   SetHeapContextCaptureMode(HeapContextCaptureMode::kPseudoStack);
   Start(config, TraceLog::kRecordingMode | TraceLog::kFilteringMode);
 
@@ -621,15 +860,18 @@ TEST(TraceLogDeathTest, UnknownFilterPredicate) {
   config.event_filters = {EventFilterConfig("nonsense_predicate")};
   EXPECT_DEATH(TraceLog::GetInstance()->SetEnabled(config,
                                                    TraceLog::kFilteringMode),
-               "Unknown trace filter nonsense_predicate");
+               "Check failed: new_filter Unknown trace filter "
+               "nonsense_predicate\n");
 }
 
 TEST(TraceLogDeathTest, AllowlistWithoutItsList) {
   TraceRecordingConfig config;
   config.event_filters = {EventFilterConfig("event_whitelist_predicate")};
-  EXPECT_DEATH(TraceLog::GetInstance()->SetEnabled(config,
-                                                   TraceLog::kFilteringMode),
-               "GetArgAsSet");
+  // The record names the condition exactly and ends there.
+  EXPECT_DEATH(
+      TraceLog::GetInstance()->SetEnabled(config, TraceLog::kFilteringMode),
+      "Check failed: filter_config\\.GetArgAsSet\\("
+      "\"event_name_allowlist\", &\\*whitelist\\)\n");
 }
 
 TEST_F(TraceLogTest, MemoryDumpCountsTheBuffer) {

@@ -628,7 +628,7 @@ void TaskQueueImpl::ReportPostedTaskWhenDisabledLocked(const Task& task) const {
       any_thread_.time_domain->Now() - *tracing.disabled_time;
   perfetto::EventContext context = event.context();
   const Location& posted_from = task.posted_from;
-  const size_t location_iid = trace_event::InternedSourceLocation::Get(
+  const uint64_t location_iid = trace_event::InternedSourceLocation::Get(
       &context, {posted_from.function_name(), posted_from.file_name(),
                  posted_from.line_number()});
   protozero::Message* report =

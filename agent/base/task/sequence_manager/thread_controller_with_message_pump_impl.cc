@@ -39,7 +39,7 @@ bool BeginRunTaskSlice(const Task& task) {
   if (slice) {
     perfetto::EventContext context = slice.context();
     const Location& posted_from = task.posted_from;
-    const size_t iid = trace_event::InternedSourceLocation::Get(
+    const uint64_t iid = trace_event::InternedSourceLocation::Get(
         &context, {posted_from.function_name(), posted_from.file_name(),
                    posted_from.line_number()});
     slice.event()

@@ -1,5 +1,6 @@
 #include "agent/base/task/sequence_manager/thread_controller_with_message_pump_impl.h"
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -244,8 +245,7 @@ TEST_P(ControllerTest, QuitWhenIdleRunsEveryReadyTaskFirst) {
 }
 
 // With recording on, a task runs inside a "RunTask" span and a typed slice
-// that names where it was posted, and that place is the thread's heap
-// context while it runs.
+// that names where it was posted.
 TEST_P(ControllerTest, TaskRunIsTracedWithItsOrigin) {
   using trace_event::TraceLog;
   trace_event::test::TypedEventRecorder recorder;
@@ -253,28 +253,10 @@ TEST_P(ControllerTest, TaskRunIsTracedWithItsOrigin) {
   config.category_filter.disabled_categories() = {
       "disabled-by-default-devtools.timeline"};
   TraceLog::GetInstance()->SetEnabled(config, TraceLog::kRecordingMode);
-  trace_event::SetHeapContextCaptureMode(
-      trace_event::HeapContextCaptureMode::kPseudoStack);
   Bind();
-  std::string heap_context;
-  queue_->task_runner()->PostTask(
-      Location("Origin", "origin.cc", 4, nullptr),
-      BindOneShot(
-          [](std::string* context) {
-            *context = trace_event::HeapContextTracker::ForCurrentThread()
-                           ->task_contexts()
-                           .back();
-          },
-          &heap_context));
+  queue_->task_runner()->PostTask(Location("Origin", "origin.cc", 4, nullptr),
+                                  BindOneShot([] {}));
   RunUntilIdle();
-  trace_event::SetHeapContextCaptureMode(
-      trace_event::HeapContextCaptureMode::kDisabled);
-  EXPECT_EQ(heap_context, "origin.cc");
-  EXPECT_EQ(trace_event::HeapContextTracker::ForCurrentThread()
-                ->task_contexts()
-                .back(),
-            std::string(trace_event::HeapContextTracker::kUntrackedTask))
-      << "popped after the run";
 
   const auto typed = recorder.events();
   ASSERT_EQ(typed.size(), 2u);
@@ -308,6 +290,126 @@ TEST_P(ControllerTest, TaskRunIsTracedWithItsOrigin) {
                                             "X RunTask",
                                             "E ThreadController active"}));
   EXPECT_GE(run_task_duration, 0);
+}
+
+// While a task runs, where it was posted is the thread's heap-profiling
+// context: its file name as the task context in either capture mode, and
+// its program counter as a pseudo-stack frame in the program-counter mode
+// only. Both are gone after the run; with capture off nothing is pushed.
+TEST_P(ControllerTest, HeapContextFollowsTheTaskInEachCaptureMode) {
+  using trace_event::HeapContextCaptureMode;
+  using trace_event::HeapContextTracker;
+  struct Seen {
+    std::string task_context;
+    std::vector<HeapContextTracker::Frame> pseudo_stack;
+  };
+  struct Case {
+    HeapContextCaptureMode mode;
+    const char* expected_context;
+    bool expect_program_counter;
+  };
+  const Case kCases[] = {
+      {HeapContextCaptureMode::kDisabled, HeapContextTracker::kUntrackedTask,
+       false},
+      {HeapContextCaptureMode::kPseudoStack, "origin.cc", false},
+      {HeapContextCaptureMode::kNativeStack, "origin.cc", true},
+  };
+  static const char kMarker = 0;
+  const void* const program_counter = &kMarker;
+  Bind();
+  HeapContextTracker* tracker = HeapContextTracker::ForCurrentThread();
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(static_cast<int>(c.mode));
+    trace_event::SetHeapContextCaptureMode(c.mode);
+    Seen seen;
+    queue_->task_runner()->PostTask(
+        Location("Origin", "origin.cc", 4, program_counter),
+        BindOneShot(
+            [](Seen* seen) {
+              const HeapContextTracker* tracker =
+                  HeapContextTracker::ForCurrentThread();
+              seen->task_context = tracker->task_contexts().back();
+              seen->pseudo_stack = tracker->pseudo_stack();
+            },
+            &seen));
+    RunUntilIdle();
+    trace_event::SetHeapContextCaptureMode(HeapContextCaptureMode::kDisabled);
+
+    EXPECT_EQ(seen.task_context, c.expected_context);
+    if (c.expect_program_counter) {
+      ASSERT_EQ(seen.pseudo_stack.size(), 1u);
+      EXPECT_EQ(seen.pseudo_stack[0].kind,
+                HeapContextTracker::FrameKind::kProgramCounter);
+      EXPECT_EQ(seen.pseudo_stack[0].value, program_counter);
+    } else {
+      EXPECT_TRUE(seen.pseudo_stack.empty());
+    }
+    EXPECT_EQ(tracker->task_contexts().size(), 1u) << "popped after the run";
+    EXPECT_TRUE(tracker->pseudo_stack().empty()) << "popped after the run";
+  }
+}
+
+// The controller's work step, the refusal of a work step in a loop that
+// runs no application tasks, and the idle step are complete events of
+// their own categories.
+TEST_P(ControllerTest, WorkAndIdleStepsAreCompleteEvents) {
+  using trace_event::TraceLog;
+  trace_event::TraceRecordingConfig config;
+  config.category_filter.disabled_categories() = {
+      "disabled-by-default-sequence_manager"};
+  TraceLog::GetInstance()->SetEnabled(config, TraceLog::kRecordingMode);
+  Bind();
+  bool inner_ran_in_nested_loop = true;
+  queue_->task_runner()->PostTask(
+      FROM_HERE, BindOneShot(
+                     [](bool* inner_ran_in_nested_loop) {
+                       bool inner_ran = false;
+                       ThreadTaskRunnerHandle::Get()->PostTask(
+                           FROM_HERE,
+                           BindOneShot([](bool* ran) { *ran = true; },
+                                       &inner_ran));
+                       // A plain nested loop runs no application tasks: its
+                       // work step refuses and it goes idle at once.
+                       RunLoop nested;
+                       nested.QuitWhenIdle();
+                       nested.Run();
+                       *inner_ran_in_nested_loop = inner_ran;
+                     },
+                     &inner_ran_in_nested_loop));
+  RunUntilIdle();
+  TraceLog::GetInstance()->SetDisabled(TraceLog::kRecordingMode);
+  EXPECT_FALSE(inner_ran_in_nested_loop);
+
+  struct Recorded {
+    std::string category;
+    char phase;
+    int64_t duration_us;
+  };
+  std::map<std::string, std::vector<Recorded>> recorded;
+  TraceLog::GetInstance()->Flush([&](const trace_event::TraceEvent& event) {
+    recorded[event.name()].push_back(Recorded{
+        event.category()->category_name(), event.phase(),
+        event.duration().InMicroseconds()});
+  });
+
+  struct Case {
+    const char* name;
+    const char* category;
+  };
+  const Case kCases[] = {
+      {"ThreadControllerImpl::DoWork", "disabled-by-default-sequence_manager"},
+      {"ThreadController: application tasks disallowed", "base"},
+      {"SequenceManager::DoIdleWork", "sequence_manager"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_FALSE(recorded[c.name].empty());
+    for (const Recorded& event : recorded[c.name]) {
+      EXPECT_EQ(event.category, c.category);
+      EXPECT_EQ(event.phase, 'X');
+      EXPECT_GE(event.duration_us, 0) << "closed when the step ended";
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Pumps, ControllerTest,

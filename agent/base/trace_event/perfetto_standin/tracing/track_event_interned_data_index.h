@@ -2,6 +2,7 @@
 #define AGENT_BASE_TRACE_EVENT_PERFETTO_STANDIN_TRACING_TRACK_EVENT_INTERNED_DATA_INDEX_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <unordered_map>
@@ -59,7 +60,7 @@ struct BigInternedDataTraits {
 // in the sequence's interned data; later sights only return the id.
 //
 // InternedDataType derives from this template and supplies
-//   static void Add(protozero::Message* interned_data, size_t iid,
+//   static void Add(protozero::Message* interned_data, uint64_t iid,
 //                   const ValueType& value);
 // One index per kind lives in the sequence's incremental state, made on
 // first use; running out of index places is a fatal error.
@@ -68,12 +69,12 @@ template <typename InternedDataType, size_t FieldNumber, typename ValueType,
 class TrackEventInternedDataIndex
     : public internal::BaseTrackEventInternedDataIndex {
  public:
-  static size_t Get(EventContext* ctx, const ValueType& value) {
+  static uint64_t Get(EventContext* ctx, const ValueType& value) {
     internal::TrackEventIncrementalState* state = ctx->GetIncrementalState();
     TrackEventInternedDataIndex* index = GetOrCreateIndex(state);
-    if (const size_t* iid = index->index_.Find(value))
+    if (const uint64_t* iid = index->index_.Find(value))
       return *iid;
-    const size_t iid = index->index_.size() + 1;
+    const uint64_t iid = index->index_.size() + 1;
     index->index_.Insert(value, iid);
     InternedDataType::Add(&state->serialized_interned_data, iid, value);
     return iid;
@@ -97,7 +98,7 @@ class TrackEventInternedDataIndex
     return nullptr;
   }
 
-  typename Traits::template Index<size_t, ValueType> index_;
+  typename Traits::template Index<uint64_t, ValueType> index_;
 };
 
 }  // namespace perfetto
