@@ -127,7 +127,19 @@ bool MayLowerNiceTo(int nice_value);
 // exists.
 void MoveThreadToCgroups(ThreadPriority priority);
 
+// The calling thread's id, -1 until the thread first asks for it.
+inline thread_local PlatformThreadId g_cached_thread_id = -1;
+// Fills the cache with the kernel's id and returns it.
+PlatformThreadId CacheCurrentThreadId();
+
 }  // namespace internal
+
+// Inline: the task system and the trace log ask for it on every post and
+// every event, and the cached case is a single thread-local load.
+inline PlatformThreadId PlatformThread::CurrentId() {
+  const PlatformThreadId id = internal::g_cached_thread_id;
+  return id != -1 ? id : internal::CacheCurrentThreadId();
+}
 
 }  // namespace kelmbase
 

@@ -31,10 +31,7 @@ struct ThreadParams {
   ThreadPriority priority = ThreadPriority::kNormal;
 };
 
-// -1 until the thread first asks for its id.
-thread_local PlatformThreadId g_cached_thread_id = -1;
-
-void ResetCachedThreadIdInChild() { g_cached_thread_id = -1; }
+void ResetCachedThreadIdInChild() { internal::g_cached_thread_id = -1; }
 
 bool CreateThread(size_t stack_size, bool joinable,
                   PlatformThread::Delegate* delegate,
@@ -92,7 +89,7 @@ void* ThreadEntry(void* raw_params) {
 
 }  // namespace internal
 
-PlatformThreadId PlatformThread::CurrentId() {
+PlatformThreadId internal::CacheCurrentThreadId() {
   // A forked child starts with its parent's cached value, which names a
   // thread of another process; the fork handler clears it.
   static const bool fork_handler_registered = [] {
@@ -100,9 +97,7 @@ PlatformThreadId PlatformThread::CurrentId() {
     return true;
   }();
   (void)fork_handler_registered;
-  if (g_cached_thread_id == -1) {
-    g_cached_thread_id = static_cast<PlatformThreadId>(syscall(SYS_gettid));
-  }
+  g_cached_thread_id = static_cast<PlatformThreadId>(syscall(SYS_gettid));
   return g_cached_thread_id;
 }
 
