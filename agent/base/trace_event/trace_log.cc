@@ -325,11 +325,6 @@ bool TraceLog::ThreadLocalEventBuffer::WriteMemoryDump(
 // --- TraceLog ---------------------------------------------------------------
 
 // static
-TraceLog* TraceLog::GetInstance() {
-  static TraceLog* const instance = new TraceLog();
-  return instance;
-}
-
 TraceLog::TraceLog()
     : process_id_(static_cast<int32_t>(GetCurrentProcessId())),
       process_hash_(ProcessHash(process_id_)) {

@@ -101,7 +101,12 @@ class TraceLog : public MemoryDumpProvider {
 
   class ThreadLocalEventBuffer;
 
-  static TraceLog* GetInstance();
+  // Created on first use, never destroyed. Inline: every emitted event
+  // asks for it.
+  static TraceLog* GetInstance() {
+    static TraceLog* const instance = new TraceLog();
+    return instance;
+  }
 
   TraceLog(const TraceLog&) = delete;
   TraceLog& operator=(const TraceLog&) = delete;
