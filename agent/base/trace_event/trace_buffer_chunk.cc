@@ -12,7 +12,7 @@ TraceBufferChunk::~TraceBufferChunk() = default;
 
 void TraceBufferChunk::Reset(uint32_t new_seq) {
   for (size_t i = 0; i < next_free_; ++i)
-    chunk_[i].Reset();
+    chunk_[i].ReleaseArgumentsAndStorage();
   next_free_ = 0;
   seq_ = new_seq;
   cached_overhead_estimate_.reset();

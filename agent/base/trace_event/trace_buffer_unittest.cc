@@ -1,6 +1,7 @@
 #include "agent/base/trace_event/trace_buffer.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "agent/base/trace_event/category_registry.h"
@@ -39,7 +40,40 @@ TEST(TraceBufferChunkTest, SixtyFourthEventFillsTheChunk) {
   chunk.Reset(8);
   EXPECT_EQ(chunk.size(), 0u);
   EXPECT_EQ(chunk.seq(), 8u);
-  EXPECT_EQ(chunk.GetEventAt(0)->name(), nullptr);
+}
+
+// Tells whether it is still alive.
+class TrackedConvertable : public ConvertableToTraceFormat {
+ public:
+  explicit TrackedConvertable(bool* alive) : alive_(alive) { *alive_ = true; }
+  ~TrackedConvertable() override { *alive_ = false; }
+  void AppendAsTraceFormat(std::string* out) const override {
+    out->append("{}");
+  }
+
+ private:
+  bool* const alive_;
+};
+
+// Recycling a chunk releases what its used slots own (owned argument
+// values, copied strings) at once, not when each slot is next written.
+TEST(TraceBufferChunkTest, ResetReleasesArgumentsAndStringsOfUsedSlots) {
+  TraceBufferChunk chunk(1);
+  bool alive = false;
+  size_t event_index;
+  TraceEvent* event = chunk.AddTraceEvent(&event_index);
+  TraceArgumentSet args;
+  args.AddConvertable("value", std::make_unique<TrackedConvertable>(&alive));
+  event->Reset(1, MonotonicTime(), ThreadCpuTime(), -1, 'I',
+               CategoryRegistry::Builtin(CategoryRegistry::kBase), "copied",
+               nullptr, 0, 0, &args, kFlagCopy);
+  ASSERT_TRUE(alive);
+  ASSERT_TRUE(event->has_string_storage());
+
+  chunk.Reset(2);
+  EXPECT_FALSE(alive);
+  EXPECT_FALSE(chunk.GetEventAt(0)->has_string_storage());
+  EXPECT_EQ(chunk.GetEventAt(0)->args().size(), 0u);
 }
 
 TEST(TraceBufferChunkTest, MemoryEstimateCountsEachEventOnce) {

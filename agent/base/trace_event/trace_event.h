@@ -78,6 +78,14 @@ class TraceEvent {
   }
   // Back to the default event, releasing arguments and strings.
   void Reset();
+  // Releases the arguments and the string storage and leaves every other
+  // field as it is: what a recycled chunk does to its used slots, each of
+  // which is re-initialised in full when it is handed out again.
+  void ReleaseArgumentsAndStorage() {
+    args_.Reset();
+    if (!storage_.empty())
+      storage_.Reset(0);
+  }
 
   // Takes over every field, the strings and the arguments of `other`.
   void MoveFrom(TraceEvent* other);
