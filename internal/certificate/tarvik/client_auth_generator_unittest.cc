@@ -49,6 +49,16 @@ std::string DevPki(const char* name) {
   return ReadFile(std::string(KELM_DEV_PKI_DIR) + "/" + name);
 }
 
+// Where the model template holds the placeholder, which the device
+// certificate replaces with the SSID.
+bool FindTemplatePlaceholder(size_t* offset, size_t* length) {
+  std::vector<std::string> template_der;
+  return PemCertChainToDerList(DevPki("model_template.pem"), &template_der) &&
+         !template_der.empty() &&
+         ClientAuthGenerator::FindHexPattern(template_der[0], kPlaceholderHex,
+                                             offset, length);
+}
+
 int Mode(const std::string& path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return -1;
@@ -398,13 +408,9 @@ TEST_F(ClientAuthGeneratorTest, CreateWritesChainAndWrappedKey) {
   EXPECT_EQ(chain[1], model[0]);
   // The device certificate carries the SSID where the template has the
   // placeholder.
-  std::vector<std::string> template_der;
-  ASSERT_TRUE(
-      PemCertChainToDerList(DevPki("model_template.pem"), &template_der));
   size_t offset = 0;
   size_t length = 0;
-  ASSERT_TRUE(ClientAuthGenerator::FindHexPattern(
-      template_der[0], kPlaceholderHex, &offset, &length));
+  ASSERT_TRUE(FindTemplatePlaceholder(&offset, &length));
   const std::string ssid = log.substr(log.find("GetSSID: value=") + 15, 17);
   EXPECT_EQ(chain[0].substr(offset, length), ssid);
 
@@ -562,13 +568,9 @@ TEST_F(VerifyTest, DeviceCertificateWithEcKeyCannotVerify) {
   ASSERT_THAT(chain, SizeIs(2));
   const std::string ec_cert = vantorel::test::WithEcKey(chain[0]);
   // The SSID stays where the model template has the placeholder.
-  std::vector<std::string> template_der;
-  ASSERT_TRUE(
-      PemCertChainToDerList(DevPki("model_template.pem"), &template_der));
   size_t offset = 0;
   size_t length = 0;
-  ASSERT_TRUE(ClientAuthGenerator::FindHexPattern(
-      template_der[0], kPlaceholderHex, &offset, &length));
+  ASSERT_TRUE(FindTemplatePlaceholder(&offset, &length));
   ASSERT_EQ(ec_cert.substr(offset, length), chain[0].substr(offset, length));
 
   const std::string ec_pem = vantorel::test::DerToPem(ec_cert);

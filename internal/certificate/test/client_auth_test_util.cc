@@ -32,6 +32,20 @@ std::string DevPkiFile(const char* name) {
   return contents.str();
 }
 
+namespace {
+
+std::string CertToDer(X509* cert) {
+  uint8_t* der = nullptr;
+  const int length = i2d_X509(cert, &der);
+  CHECK(length > 0);
+  std::string out(reinterpret_cast<const char*>(der),
+                  static_cast<size_t>(length));
+  OPENSSL_free(der);
+  return out;
+}
+
+}  // namespace
+
 std::string DerToPem(const std::string& der) {
   const uint8_t* cursor = reinterpret_cast<const uint8_t*>(der.data());
   bssl::UniquePtr<X509> cert(
@@ -65,14 +79,7 @@ std::string WithEcKey(const std::string& cert_der) {
       PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
   CHECK(issuer_key);
   CHECK(X509_sign(cert.get(), issuer_key.get(), EVP_sha256()));
-
-  uint8_t* der = nullptr;
-  const int length = i2d_X509(cert.get(), &der);
-  CHECK(length > 0);
-  std::string out(reinterpret_cast<const char*>(der),
-                  static_cast<size_t>(length));
-  OPENSSL_free(der);
-  return out;
+  return CertToDer(cert.get());
 }
 
 namespace {
@@ -82,13 +89,7 @@ std::string PemToDer(const std::string& pem) {
   bssl::UniquePtr<X509> cert(
       PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
   CHECK(cert);
-  uint8_t* der = nullptr;
-  const int length = i2d_X509(cert.get(), &der);
-  CHECK(length > 0);
-  std::string out(reinterpret_cast<const char*>(der),
-                  static_cast<size_t>(length));
-  OPENSSL_free(der);
-  return out;
+  return CertToDer(cert.get());
 }
 
 }  // namespace
