@@ -18,6 +18,7 @@
 #include "agent/base/files/file_util.h"
 #include "agent/base/functional/bind.h"
 #include "agent/base/synchronization/waitable_event.h"
+#include "agent/base/test/log_records.h"
 #include "agent/base/threading/thread.h"
 #include "internal/sdk/kelm_core/auth/kelm_auth_c_api.h"
 #include "logging/check.h"
@@ -134,32 +135,20 @@ std::string SignOnWorker(const scoped_refptr<ClientAuthSigner>& signer,
   return result;
 }
 
-namespace {
-
-// Each record of `log`: its severity letter and its text.
-std::vector<std::pair<char, std::string>> Records(const std::string& log) {
-  std::vector<std::pair<char, std::string>> records;
-  std::istringstream in(log);
-  for (std::string line; std::getline(in, line);) {
-    const size_t end_of_prefix = line.find("] ");
-    if (end_of_prefix == std::string::npos) continue;
-    records.emplace_back(line.front(), line.substr(end_of_prefix + 2));
-  }
-  return records;
-}
-
-}  // namespace
-
 char SeverityOf(const std::string& log, const std::string& text) {
-  for (const auto& [severity, record] : Records(log)) {
-    if (record == text) return severity;
+  for (const kelmbase::test::LogRecord& record :
+       kelmbase::test::ParseLogRecords(log)) {
+    if (record.text == text) return record.severity;
   }
   return '-';
 }
 
 std::vector<std::string> RecordTexts(const std::string& log) {
   std::vector<std::string> texts;
-  for (auto& record : Records(log)) texts.push_back(std::move(record.second));
+  for (kelmbase::test::LogRecord& record :
+       kelmbase::test::ParseLogRecords(log)) {
+    texts.push_back(std::move(record.text));
+  }
   return texts;
 }
 
