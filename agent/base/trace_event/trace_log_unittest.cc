@@ -71,6 +71,9 @@ class TraceLogTest : public testing::Test {
   void TearDown() override {
     log()->SetDisabled(TraceLog::kRecordingMode | TraceLog::kFilteringMode);
     Collect();
+    // The process keeps the filters of the first configuration that asked
+    // for any; each test starts without, so that its own are made.
+    TraceLog::GetEventFilters().clear();
   }
 
   static TraceLog* log() { return TraceLog::GetInstance(); }
