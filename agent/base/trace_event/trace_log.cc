@@ -324,7 +324,6 @@ bool TraceLog::ThreadLocalEventBuffer::WriteMemoryDump(
 
 // --- TraceLog ---------------------------------------------------------------
 
-// static
 TraceLog::TraceLog()
     : process_id_(static_cast<int32_t>(GetCurrentProcessId())),
       process_hash_(ProcessHash(process_id_)) {
