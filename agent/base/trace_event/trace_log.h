@@ -131,11 +131,10 @@ class TraceLog : public MemoryDumpProvider {
   //
   // An event of the calling thread, unless its flags say otherwise, is
   // stamped with the thread's CPU clock, whose read is a system call. The
-  // read happens inline, in the caller's frame: the return predictor does
-  // not survive a system call where the kernel (or the hypervisor under it)
-  // fills it against speculation attacks, so each return that crosses the
-  // call mispredicts. Keeping the stack shallow there is most of what the
-  // recording path can still save.
+  // read happens inline, in the caller's frame, so that no call layer of
+  // the log's own wraps it: after a system call the processor's caches and
+  // predictors have lost much of their state, and every extra call and
+  // return there costs more than it does elsewhere.
   TraceEventHandle EmitEventForThread(char phase,
                                       const TraceCategory* category,
                                       const char* name, const char* scope,
