@@ -54,7 +54,8 @@ Behaviour SignBehaviour() {
   return ReadBehaviour("KELM_AUTH_DEV_SIGN",
                        {{"fail", Behaviour::kFail},
                         {"empty", Behaviour::kEmpty},
-                        {"corrupt", Behaviour::kCorrupt}});
+                        {"corrupt", Behaviour::kCorrupt},
+                        {"hang", Behaviour::kHang}});
 }
 
 int ResultByte() {

@@ -20,6 +20,7 @@ enum class Behaviour {
   kKeyOnly,       // "key_only": a wrapped key but no certificate.
   kGarbageCert,   // "garbage_cert": a wrapped key and a non-DER certificate.
   kCorrupt,       // "corrupt": a signature with one bit flipped.
+  kHang,          // "hang": never return.
 };
 
 // KELM_AUTH_DEV_MODEL_CHAIN: fail, empty, template_only, garbage, with_key.
@@ -28,7 +29,7 @@ Behaviour ModelChainBehaviour();
 // KELM_AUTH_DEV_GENERATE: fail, empty, key_only, garbage_cert.
 Behaviour GenerateBehaviour();
 
-// KELM_AUTH_DEV_SIGN: fail, empty, corrupt.
+// KELM_AUTH_DEV_SIGN: fail, empty, corrupt, hang.
 // Any other value of these variables fails the call (and says so on
 // standard error), so that a mistyped test setting cannot pass unnoticed.
 Behaviour SignBehaviour();

@@ -18,6 +18,8 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -177,6 +179,11 @@ bool SignHash(const KelmAuthInputVec* wrapped_key,
   const Behaviour behaviour = SignBehaviour();
   if (behaviour == Behaviour::kFail) return false;
   if (behaviour == Behaviour::kEmpty) return true;
+  // A library stuck in its secure hardware: the call never returns, and it
+  // keeps holding the library's lock, as a real one would.
+  if (behaviour == Behaviour::kHang) {
+    for (;;) pause();
+  }
 
   bssl::UniquePtr<RSA> key =
       UnwrapPrivateKey(wrapped_key->data, wrapped_key->len);

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -545,6 +546,21 @@ TEST_F(KelmCoreAuthDevTest, SignControls) {
     ScopedEnvironmentVariable env("KELM_AUTH_DEV_SIGN", "bogus");
     EXPECT_FALSE(Sign(device_->key, input).ok);
   }
+}
+
+// "hang" never returns: a child process that signs is still inside the call
+// when its alarm ends it.
+TEST_F(KelmCoreAuthDevTest, SignHangNeverReturns) {
+  const std::string key = device_->key;
+  const std::string input = DigestInfoSha256("TEST");
+  EXPECT_EXIT(
+      {
+        setenv("KELM_AUTH_DEV_SIGN", "hang", 1);
+        alarm(1);
+        Sign(key, input);
+        _exit(0);
+      },
+      testing::KilledBySignal(SIGALRM), "");
 }
 
 TEST_F(KelmCoreAuthDevTest, CallLogCountsEveryCall) {

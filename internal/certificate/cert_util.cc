@@ -13,9 +13,9 @@
 #include "agent/base/command_line.h"
 #include "agent/base/environment.h"
 #include "agent/base/files/file_path.h"
-#include "agent/base/files/file_util.h"
 #include "agent/base/strings/string_split.h"
 #include "agent/base/time/time.h"
+#include "internal/certificate/credential_file.h"
 #include "logging/log.h"
 #include "paths/kelm_core_paths.h"
 
@@ -25,21 +25,19 @@ namespace {
 
 constexpr char kPemEndMarker[] = "\n-----END CERTIFICATE-----\n";
 
-// The switch's ASCII value, else the variable's value.
+// The switch's value, else the variable's value.
 std::string PathFromSwitchOrEnv(const char* switch_name, const char* env_name) {
-  std::string path;
-  if (kelmbase::CommandLine::IsInitialized()) {
-    path = kelmbase::CommandLine::Current()->GetAsciiSwitchValue(switch_name);
-  }
+  std::string path = CredentialPathSwitchValue(switch_name);
   if (path.empty()) path = GetEnvVar(env_name);
   return path;
 }
 
-bool ReadWhole(const std::string& path, std::string* contents) {
-  return kelmbase::ReadFileToString(kelmbase::FilePath(path), contents);
-}
-
 }  // namespace
+
+std::string CredentialPathSwitchValue(const char* name) {
+  if (!kelmbase::CommandLine::IsInitialized()) return std::string();
+  return kelmbase::CommandLine::Current()->GetSwitchValue(name);
+}
 
 std::string GetEnvVar(const char* name) {
   std::string value;
@@ -53,7 +51,7 @@ bool LoadClientCertificate(std::string* pem) {
     LOG(ERROR) << "Client certificate file is not specified, using default.";
     path = kelm_core::GetClientCertPath();
   }
-  if (!ReadWhole(path, pem)) {
+  if (!ReadCredentialFile(path, kMaxCertificateFileSize, pem)) {
     LOG(ERROR) << "Couldn't load client certificate from file: " << path;
     return false;
   }
@@ -67,7 +65,7 @@ bool LoadClientPrivateKey(std::string* key) {
     LOG(ERROR) << "Private key file is not specified, using default.";
     path = kelm_core::GetClientKeyPath();
   }
-  if (!ReadWhole(path, key)) {
+  if (!ReadCredentialFile(path, kMaxWrappedKeyFileSize, key)) {
     LOG(ERROR) << "Couldn't load client certificate private key.";
     return false;
   }
@@ -79,7 +77,7 @@ bool LoadClientCertificateChain(std::string* pem) {
       PathFromSwitchOrEnv("kelm_client_cert_chain", "KELM_CLIENT_CERT_CHAIN");
   const bool named = !path.empty();
   if (!named) path = kDefaultCertChainPath;
-  if (!ReadWhole(path, pem)) {
+  if (!ReadCredentialFile(path, kMaxCertificateFileSize, pem)) {
     // Devices whose certificate file holds the whole chain have no chain
     // file; only one that was asked for must exist.
     if (!named) return true;
@@ -118,7 +116,7 @@ bool GetRsaKeyFromCertPem(const std::string& cert_pem, RSA** rsa) {
       PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
   if (!cert) {
     LOG(ERROR) << "Error reading certificate in GetSignatureLen. cert_pem="
-               << cert_pem;
+               << DescribeCredentialText(cert_pem);
     return false;
   }
   bssl::UniquePtr<EVP_PKEY> key(X509_get_pubkey(cert.get()));

@@ -24,8 +24,11 @@ inline constexpr char kDefaultCertChainPath[] = "/system/etc/cert_chain.pem";
 
 // Each loader finds its file (the switch, else the environment variable,
 // else the default: logged at ERROR for the certificate and the key) and
-// reads it whole into the output. False (logged) when the file cannot be
-// read; the chain loader is true when the default chain file is missing.
+// reads it whole into the output (ReadCredentialFile: regular files only, at
+// most kMaxCertificateFileSize bytes for the certificate and the chain,
+// kMaxWrappedKeyFileSize for the key). False (logged) when the file cannot
+// be read; the chain loader is true when the default chain file cannot be
+// read.
 //   certificate: --kelm_client_cert, KELM_CLIENT_CERT
 //   key:         --kelm_client_privkey, KELM_CLIENT_PRIVKEY
 //   chain:       --kelm_client_cert_chain, KELM_CLIENT_CERT_CHAIN
@@ -35,6 +38,11 @@ bool LoadClientCertificateChain(std::string* pem);
 
 // The certificate, then the chain only when the certificate was read.
 bool LoadClientCertificateAndChain(std::string* cert, std::string* chain);
+
+// The value of a credential path switch, whatever its bytes: a path is
+// used as named, never replaced by a default because it is not ASCII. Empty
+// when the process has no command line or the switch is absent or empty.
+std::string CredentialPathSwitchValue(const char* name);
 
 // The variable's value, or the empty string when it is not set.
 std::string GetEnvVar(const char* name);

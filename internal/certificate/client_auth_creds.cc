@@ -14,6 +14,7 @@
 #include "agent/base/functional/bind.h"
 #include "agent/base/time/time.h"
 #include "agent/crypto/crypto_init.h"
+#include "internal/certificate/credential_file.h"
 #include "internal/certificate/device_policy.h"
 #include "internal/certificate/metrics_recorder.h"
 #include "logging/log.h"
@@ -187,7 +188,7 @@ bool ImportClientAuthCreds(ClientAuthCreds* creds,
           net::X509Certificate::CERT_FORMAT_PEM_SEQUENCE);
   if (certs.empty()) {
     LOG(ERROR) << "Failed to parse client auth cert chain.";
-    LOG(ERROR) << "Certs: " << pem;
+    LOG(ERROR) << "Certs: " << DescribeCredentialText(pem);
     LOG(ERROR) << "Failed to import client auth cert.";
     return false;
   }

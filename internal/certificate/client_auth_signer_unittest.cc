@@ -169,7 +169,8 @@ TEST_F(ClientAuthSignerTest, FailedImportLeavesOutputsAlone) {
        "no certificate here",
        true,
        {"Failed to parse client auth cert chain.",
-        "Certs: no certificate here", "Failed to import client auth cert."}},
+        "Certs: [19 bytes, no PEM label]",
+        "Failed to import client auth cert."}},
       {"no RSA signer", pem, false, {"No RsaSigner available."}},
   };
   for (const Case& c : cases) {

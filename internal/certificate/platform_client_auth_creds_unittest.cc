@@ -113,9 +113,9 @@ TEST_F(PlatformClientAuthCredsTest, BadCertificateFilesKeepOnlyTheChainFile) {
        "Loaded client certificate."},
       {"garbled body",
        "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n",
-       // The record goes on with the rest of the text, over several lines.
+       // The record tells the text's size and first label, never its body.
        {"Error reading certificate in GetSignatureLen. "
-        "cert_pem=-----BEGIN CERTIFICATE-----",
+        "cert_pem=[59 bytes, first PEM label CERTIFICATE]",
         "Couldn't obtain client certificate signature length."},
        chain_file,
        "Loaded client certificate."},

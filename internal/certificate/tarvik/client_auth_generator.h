@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "agent/base/time/time.h"
+
 namespace kelmbase {
 class WaitableEvent;
 }  // namespace kelmbase
@@ -15,8 +17,20 @@ class ClientAuthManager;
 
 // The tool's four actions. Each runs synchronously on the calling thread,
 // logs its own reasons for failing and returns whether it succeeded.
+//
+// The actions that write (create, delete, ensure) hold the credential lock
+// (see credential_lock.h) exclusively for their whole run; verify holds it
+// shared while it reads the files. Each writer refuses a certificate path
+// and a key path that name one file, and anything at either path that is
+// not a regular file, a symbolic link or an empty folder, before it changes
+// anything.
 class ClientAuthGenerator {
  public:
+  // How long verify waits for the test signature before it gives up on the
+  // platform library.
+  static constexpr kelmbase::Duration kSigningTimeout =
+      kelmbase::Duration::FromSeconds(60);
+
   // `manager` is not owned and must outlive the generator.
   explicit ClientAuthGenerator(vantorel::ClientAuthManager* manager);
   ClientAuthGenerator(const ClientAuthGenerator&) = delete;
@@ -28,34 +42,45 @@ class ClientAuthGenerator {
   // has its placeholder, and "TEST" signed with the key on a thread of its
   // own ("Tarvik Aux Thread", through the manager's signing thread)
   // verifies against the device certificate. Blocks until the signature
-  // arrives; a request that is dropped on the way ends the wait too.
+  // arrives, for at most kSigningTimeout; a request that is dropped on the
+  // way ends the wait too. When the time runs out the signing thread is
+  // stuck in the platform library: see signing_abandoned().
   bool Verify();
 
   // Removes the certificate file, then (only when that worked) the key file.
   // A missing file counts as removed.
   bool Delete();
 
-  // Deletes, then has the platform library generate a device key and
-  // certificate for a random SSID, and writes the chain (device certificate
+  // Has the platform library generate a device key and certificate for a
+  // random SSID, and replaces the pair with the chain (device certificate
   // first, then the model chain without its template) and the wrapped key.
+  // Both new files are written in full beside their targets before the old
+  // pair is touched: any failure up to then leaves the old pair as it was.
   bool Create();
 
-  // Verify, and Create when that fails.
+  // Verify, and Create when that fails (not when the platform library did
+  // not answer verify's request).
   bool Ensure();
+
+  // Whether verify gave up waiting for the signing thread. That thread is
+  // then blocked in the platform library for good: the process must end
+  // without joining it.
+  bool signing_abandoned() const { return signing_abandoned_; }
 
   // The credential file paths: the switches kelm_client_cert and
   // kelm_client_privkey, else the variables KELM_CLIENT_CERT and
   // KELM_CLIENT_PRIVKEY, else the product defaults (logged). Always true.
   static bool GetCertAndKeyPaths(std::string* cert_file, std::string* key_file);
 
-  // Removes one file (not recursively); true when it is gone or was never
-  // there.
+  // Removes one file, symbolic link or empty folder (not recursively); true
+  // when it is gone or was never there. Anything else is refused (logged).
   static bool RemoveFile(const std::string& path);
 
   // Replaces the file at `path` with `data`, mode 0644, making missing
   // parent folders (mode 0700 under the tool's umask). The new content goes
   // to a temporary file beside the target, is flushed to disk and renamed
   // over the target, so an interrupted write never leaves a torn file.
+  // A FIFO, socket, device or non-empty folder at `path` is refused.
   static bool WriteStringToFile(const std::string& path,
                                 const std::string& data);
 
@@ -70,7 +95,11 @@ class ClientAuthGenerator {
                              size_t* length);
 
  private:
+  // Verify's work; `lock_files` false when the caller holds the lock.
+  bool VerifyCredentials(bool lock_files);
+
   vantorel::ClientAuthManager* const manager_;
+  bool signing_abandoned_ = false;
 };
 
 // A random SSID: "DA:4E:71:" and three upper-case hex octets, the first
