@@ -28,6 +28,11 @@ struct UserDataRecord {
 };
 static_assert(offsetof(UserDataRecord, name) == 6);
 
+// Type codes of the values this program's writers store, so that a reader
+// of a block knows how to decode them. 0 is taken: it ends the records.
+inline constexpr uint8_t kSignedValueType = 1;    // int64_t, host byte order.
+inline constexpr uint8_t kUnsignedValueType = 2;  // uint64_t, host byte order.
+
 // A small key/value store in a block of (possibly shared) memory. A value is
 // written in place: its size goes to 0, the bytes are copied, then the size
 // is set, so a reader in another process sees either nothing or all of it.

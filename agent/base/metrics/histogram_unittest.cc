@@ -197,8 +197,10 @@ TEST_F(HistogramTest, MismatchedRequestsGetTheDummy) {
 
 TEST_F(HistogramTest, SparseRequestForABucketedNameIsFatal) {
   Histogram::GetOrCreate("Test.Kind", 1, 100, 10, 1);
+  // A plain check: the record ends with the expression, no operand values.
   EXPECT_DEATH(SparseHistogram::GetOrCreate("Test.Kind", 1),
-               "SPARSE_HISTOGRAM == histogram->GetHistogramType\\(\\)");
+               "Check failed: SPARSE_HISTOGRAM == "
+               "histogram->GetHistogramType\\(\\)\n");
 }
 
 TEST_F(HistogramTest, SamplesAreClampedIntoTheRanges) {

@@ -37,7 +37,7 @@ HistogramBase* SparseHistogram::GetOrCreate(const std::string& name,
           record, histogram == candidate);
     }
   }
-  CHECK_EQ(SPARSE_HISTOGRAM, histogram->GetHistogramType());
+  CHECK(SPARSE_HISTOGRAM == histogram->GetHistogramType());
   return histogram;
 }
 

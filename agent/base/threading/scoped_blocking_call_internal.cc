@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "agent/base/command_line.h"
+#include "agent/base/debug/activity_user_data.h"
 #include "agent/base/functional/bind.h"
 #include "agent/base/location.h"
 #include "agent/base/synchronization/lock.h"
@@ -278,12 +279,25 @@ BlockingScopeBase::BlockingScopeBase(const Location& from_here,
     }
   }
 
-  if (blocking_observer_ == nullptr) return;
-  if (previous_scope_ == nullptr) {
-    blocking_observer_->BlockingStarted(blocking_type);
-  } else if (blocking_type == BlockingType::kWillBlock &&
-             !previous_scope_->is_will_block_) {
-    blocking_observer_->BlockingTypeUpgraded();
+  if (blocking_observer_ != nullptr) {
+    if (previous_scope_ == nullptr) {
+      blocking_observer_->BlockingStarted(blocking_type);
+    } else if (blocking_type == BlockingType::kWillBlock &&
+               !previous_scope_->is_will_block_) {
+      blocking_observer_->BlockingTypeUpgraded();
+    }
+  }
+
+  // An activity without a record would only get a store that drops every
+  // value, at the cost of a heap allocation.
+  if (activity_.IsRecorded()) {
+    debug::ActivityUserData& user_data = activity_.user_data();
+    const int64_t timestamp_us = MonotonicTime::Now().ToInternalValue();
+    user_data.Set("timestamp_us", debug::kSignedValueType, &timestamp_us,
+                  sizeof(timestamp_us));
+    const uint64_t type = static_cast<uint64_t>(blocking_type);
+    user_data.Set("blocking_type", debug::kUnsignedValueType, &type,
+                  sizeof(type));
   }
 }
 

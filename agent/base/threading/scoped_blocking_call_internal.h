@@ -142,6 +142,10 @@ class JankWindow : public RefCountedThreadSafe<JankWindow> {
 
 // The part common to both kinds of blocking scope: the per-thread chain of
 // active scopes, the observer calls, errno preservation and the activity.
+// When a global activity tracker records the activity, its user data holds
+// "timestamp_us" (the scope's start, MonotonicTime in microseconds, as a
+// debug::kSignedValueType int64) and "blocking_type" (the BlockingType the
+// scope was opened with, as a debug::kUnsignedValueType uint64).
 class BlockingScopeBase {
  public:
   BlockingScopeBase(const BlockingScopeBase&) = delete;

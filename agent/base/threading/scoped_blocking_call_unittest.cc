@@ -4,11 +4,20 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "agent/base/command_line.h"
+#include "agent/base/debug/activity_tracker.h"
+#include "agent/base/debug/activity_user_data.h"
+#include "agent/base/metrics/persistent_memory_allocator.h"
 #include "agent/base/task/task_executor.h"
 #include "agent/base/threading/platform_thread.h"
 #include "agent/base/threading/thread_restrictions.h"
@@ -89,6 +98,136 @@ TEST(ScopedBlockingCallTest, ObserverSeesOutermostScopeAndOneUpgrade) {
   EXPECT_EQ((std::vector<std::string>{"started-may", "upgraded", "ended",
                                       "started-will", "ended"}),
             observer.events);
+}
+
+// ---- Activity tracking ----
+
+// Installs a global activity tracker with two records per thread for each
+// test and removes it afterwards: every other test of this program runs
+// without one.
+class BlockingScopeActivityTest : public testing::Test {
+ protected:
+  static constexpr size_t kMemorySize = 64 * 1024;
+
+  struct StoredValue {
+    uint8_t type;
+    size_t size;
+    uint64_t bits;  // The first 8 bytes of the value.
+  };
+
+  void SetUp() override {
+    ASSERT_EQ(debug::GlobalActivityTracker::Get(), nullptr);
+    memory_ = std::make_unique<uint64_t[]>(kMemorySize / 8);
+    PersistentMemoryAllocator::FormatSegment(memory_.get(), kMemorySize, 0, 1);
+    debug::GlobalActivityTracker::CreateWithAllocator(
+        std::make_unique<PersistentMemoryAllocator>(memory_.get(), kMemorySize,
+                                                    0, false),
+        /*stack_depth=*/2, /*process_id=*/0);
+  }
+  void TearDown() override {
+    debug::GlobalActivityTracker::ReleaseForTesting();
+  }
+
+  static debug::ThreadActivityTracker* Tracker() {
+    return debug::GlobalActivityTracker::Get()->GetTrackerForCurrentThread();
+  }
+
+  // What a reader of the user-data block of this thread's record `index`
+  // finds there.
+  static std::map<std::string, StoredValue> UserDataOfRecord(uint32_t index) {
+    std::map<std::string, StoredValue> found;
+    const uint32_t ref = Tracker()->record(index)->user_data_ref;
+    if (ref == 0) return found;
+    void* block = debug::GlobalActivityTracker::Get()->allocator()->GetAsObject(
+        ref, debug::GlobalActivityTracker::kTypeIdUserData,
+        debug::GlobalActivityTracker::kUserDataSize);
+    if (block == nullptr) return found;
+    debug::ActivityUserData reader(block,
+                                   debug::GlobalActivityTracker::kUserDataSize);
+    for (const auto& [name, info] : reader.values()) {
+      StoredValue value{info.type, info.size->load(), 0};
+      memcpy(&value.bits, info.memory,
+             std::min(value.size, sizeof(value.bits)));
+      found[name] = value;
+    }
+    return found;
+  }
+
+  // Checks the values a recorded blocking scope leaves in its user data.
+  static void ExpectBlockingValues(uint32_t index, BlockingType type,
+                                   int64_t opened_after_us,
+                                   int64_t opened_before_us) {
+    const std::map<std::string, StoredValue> values = UserDataOfRecord(index);
+    ASSERT_EQ(values.size(), 2u);
+    ASSERT_EQ(values.count("timestamp_us"), 1u);
+    ASSERT_EQ(values.count("blocking_type"), 1u);
+    const StoredValue& timestamp = values.at("timestamp_us");
+    EXPECT_EQ(timestamp.type, debug::kSignedValueType);
+    EXPECT_EQ(timestamp.size, 8u);
+    EXPECT_GE(static_cast<int64_t>(timestamp.bits), opened_after_us);
+    EXPECT_LE(static_cast<int64_t>(timestamp.bits), opened_before_us);
+    const StoredValue& blocking_type = values.at("blocking_type");
+    EXPECT_EQ(blocking_type.type, debug::kUnsignedValueType);
+    EXPECT_EQ(blocking_type.size, 8u);
+    EXPECT_EQ(blocking_type.bits, static_cast<uint64_t>(type));
+  }
+
+  static int64_t NowUs() { return MonotonicTime::Now().ToInternalValue(); }
+
+  std::unique_ptr<uint64_t[]> memory_;
+};
+
+TEST_F(BlockingScopeActivityTest, RecordedScopeStoresItsStartAndType) {
+  struct Case {
+    const char* what;
+    bool sync_primitives;
+    BlockingType type;
+  };
+  const Case kCases[] = {
+      {"may block", false, BlockingType::kMayBlock},
+      {"will block", false, BlockingType::kWillBlock},
+      {"sync wait, may block", true, BlockingType::kMayBlock},
+      {"sync wait, will block", true, BlockingType::kWillBlock},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const int64_t before = NowUs();
+    std::optional<ScopedBlockingCall> regular;
+    std::optional<ScopedBlockingCallWithBaseSyncPrimitives> wait;
+    if (c.sync_primitives) {
+      wait.emplace(FROM_HERE, c.type);
+    } else {
+      regular.emplace(FROM_HERE, c.type);
+    }
+    const int64_t after = NowUs();
+    ASSERT_NE(Tracker(), nullptr);
+    const debug::ActivityRecord* record = Tracker()->record(0);
+    EXPECT_EQ(record->kind, 0xF0);
+    EXPECT_EQ(record->data, 0x11BE9915u);
+    ExpectBlockingValues(0, c.type, before, after);
+    regular.reset();
+    wait.reset();
+    // The block went back to the pool with the scope.
+    EXPECT_EQ(Tracker()->record(0)->user_data_ref, 0u);
+  }
+}
+
+TEST_F(BlockingScopeActivityTest, NestedScopesStoreTheTypeTheyWereOpenedWith) {
+  const int64_t before = NowUs();
+  ScopedBlockingCall outer(FROM_HERE, BlockingType::kWillBlock);
+  const int64_t between = NowUs();
+  // Will-block by inheritance, but opened as may-block.
+  ScopedBlockingCallWithBaseSyncPrimitives inner(FROM_HERE,
+                                                 BlockingType::kMayBlock);
+  const int64_t after = NowUs();
+  EXPECT_TRUE(inner.is_will_block());
+  {
+    // Beyond the tracker's two records: counted, nothing stored.
+    ScopedBlockingCall unrecorded(FROM_HERE, BlockingType::kWillBlock);
+    EXPECT_EQ(Tracker()->header()->depth.load(), 3u);
+  }
+  ExpectBlockingValues(0, BlockingType::kWillBlock, before, between);
+  ExpectBlockingValues(1, BlockingType::kMayBlock, between, after);
 }
 
 // ---- I/O jank monitoring ----
