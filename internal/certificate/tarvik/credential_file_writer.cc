@@ -157,6 +157,23 @@ void RemoveLeftoverTemporaryFiles(const std::string& path) {
   }
 }
 
+bool MakeParentFolders(const std::string& path) {
+  const kelmbase::FilePath dir = kelmbase::FilePath(path).DirName();
+  if (kelmbase::DirectoryExists(dir) || kelmbase::CreateDirectory(dir)) {
+    return true;
+  }
+  // The folder maker keeps no reason: find the first folder that could not
+  // be made and ask the system once more.
+  kelmbase::FilePath missing = dir;
+  while (missing.DirName() != missing &&
+         !kelmbase::DirectoryExists(missing.DirName())) {
+    missing = missing.DirName();
+  }
+  const int error = mkdir(missing.value().c_str(), 0700) == 0 ? EIO : errno;
+  LogFailure("MakeParentFolders", "make the folder", missing.value(), error);
+  return false;
+}
+
 StagedFile::StagedFile(std::string target) : target_(std::move(target)) {}
 
 StagedFile::~StagedFile() {
@@ -168,18 +185,7 @@ StagedFile::Result StagedFile::Write(const std::string& data) {
   const kelmbase::FilePath dir = target.DirName();
   kelmbase::ScopedBlockingCall scoped_blocking_call(
       FROM_HERE, kelmbase::BlockingType::kMayBlock);
-  if (!kelmbase::DirectoryExists(dir) && !kelmbase::CreateDirectory(dir)) {
-    // The folder maker keeps no reason: find the first folder that could
-    // not be made and ask the system once more.
-    kelmbase::FilePath missing = dir;
-    while (missing.DirName() != missing &&
-           !kelmbase::DirectoryExists(missing.DirName())) {
-      missing = missing.DirName();
-    }
-    const int error = mkdir(missing.value().c_str(), 0700) == 0 ? EIO : errno;
-    LogFailure("StagedFile", "make the folder", missing.value(), error);
-    return Result::kWriteFailed;
-  }
+  if (!MakeParentFolders(target_)) return Result::kWriteFailed;
   std::string temp_path =
       dir.Append(TempPrefix(target) + std::string(kTempRandomLength, 'X'))
           .value();

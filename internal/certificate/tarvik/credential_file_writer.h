@@ -40,6 +40,10 @@ bool RemoveCredentialPath(const std::string& path);
 // for each.
 void RemoveLeftoverTemporaryFiles(const std::string& path);
 
+// Makes the missing folders above `path` (mode 0700 less the umask). False
+// (logged) when one cannot be made.
+bool MakeParentFolders(const std::string& path);
+
 // A target's new content, held in a temporary file beside it until
 // Commit(). Destroying an uncommitted StagedFile removes the temporary file.
 class StagedFile {

@@ -211,7 +211,7 @@ TEST(CredentialFileWriterTest, FailuresSayWhy) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(staged.Write("data"), StagedFile::Result::kWriteFailed);
     EXPECT_THAT(testing::internal::GetCapturedStderr(),
-                HasSubstr("] StagedFile: cannot make the folder " + blocker +
+                HasSubstr("] MakeParentFolders: cannot make the folder " + blocker +
                           ": File exists\n"));
   }
   const std::string long_name = dir.path() + "/" + std::string(256, 'n');

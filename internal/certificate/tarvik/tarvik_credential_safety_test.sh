@@ -67,11 +67,15 @@ new_home hang
   >"$work/hang_out" 2>"$work/hang_err"
  echo $? >"$work/hang_status") &
 hang_run=$!
+hang_cert=$cert hang_key=$key hang_before=$(state "$cert" "$key")
+# Another home: ensure holds the lock for as long as its verify waits.
+new_home hang_ensure
 (KELM_AUTH_DEV_SIGN=hang timeout 90 "$tarvik_binary" --action=ensure \
   >/dev/null 2>"$work/hang_ensure_err"
  echo $? >"$work/hang_ensure_status") &
 hang_ensure_run=$!
-hang_cert=$cert hang_key=$key hang_before=$(state "$cert" "$key")
+hang_ensure_cert=$cert hang_ensure_key=$key
+hang_ensure_before=$(state "$cert" "$key")
 
 # 1. A failed create or ensure keeps the old pair, byte for byte, and leaves
 # no temporary file.
@@ -261,9 +265,13 @@ done
 printf 'file' >"$work/why/blocker"
 tarvik --action=create --kelm_client_cert="$work/why/blocker/c.pem" 2>"$work/err"
 [ $? -eq 1 ] || fail "create below a file did not fail"
-has_record "$work/err" "StagedFile: cannot make the folder $work/why/blocker/\?: File exists$" ||
-  has_record "$work/err" ".*$work/why/blocker/c.pem: Not a directory$" ||
+has_record "$work/err" "IsReplaceablePath: cannot examine $work/why/blocker/c.pem: Not a directory$" ||
   fail "create below a file: no record: $(cat "$work/err")"
+has_record "$work/err" "Tarvik: create failed\.$" || fail "create below a file: no closing record"
+tarvik --action=create --kelm_client_privkey="$work/why/blocker/k.bin" 2>"$work/err"
+[ $? -eq 1 ] || fail "create with a key below a file did not fail"
+has_record "$work/err" "MakeParentFolders: cannot make the folder $work/why/blocker: File exists$" ||
+  fail "create with a key below a file: no record: $(cat "$work/err")"
 tarvik --action=verify 2>/dev/null || fail "the refused runs broke the pair"
 
 # 10. Kills at random moments of create: the pair is always the old one,
@@ -309,7 +317,9 @@ wait $hang_ensure_run
 [ "$(cat "$work/hang_ensure_status")" = 1 ] || fail "ensure with a hung library: status $(cat "$work/hang_ensure_status")"
 has_record "$work/hang_ensure_err" "Ensure: the platform library does not answer; no new credentials are made\.$" ||
   fail "ensure with a hung library: no record: $(cat "$work/hang_ensure_err")"
-[ "$(state "$hang_cert" "$hang_key")" = "$hang_before" ] || fail "a hung library changed the pair"
+[ "$(state "$hang_cert" "$hang_key")" = "$hang_before" ] || fail "a hung verify changed the pair"
+[ "$(state "$hang_ensure_cert" "$hang_ensure_key")" = "$hang_ensure_before" ] ||
+  fail "a hung ensure changed the pair"
 [ -s "$work/lock_out" ] || [ -s "$work/hang_out" ] && fail "a run wrote to standard output"
 
 if [ "$failures" -ne 0 ]; then
