@@ -234,13 +234,24 @@ TEST(DebuggerCommandDeathTest, CommandOf1024BytesIsFatal) {
                "Check failed: cmd.size\\(\\) < sizeof\\(debugger_command\\)");
 }
 
+// A refused command ends the process quietly: the FATAL check record is the
+// last thing written (no stack trace follows it) and the exit is _exit(1),
+// not an abort.
 TEST(DebuggerCommandDeathTest, ManagedProcessNeedsAnAllowedCommand) {
   setenv(kClusterTaskEnvironmentVariable, "1", 1);
   // An allowed command passes even for a managed process.
   absl::SetFlag(&FLAGS_debugger_command, "/usr/bin/plovex_debug_agent");
   EXPECT_EQ(DebuggerCommand(), "/usr/bin/plovex_debug_agent");
-  EXPECT_DEATH(absl::SetFlag(&FLAGS_debugger_command, "/usr/bin/gdb -p 1"),
-               "debugger command is not allowed");
+  EXPECT_EXIT(
+      absl::SetFlag(&FLAGS_debugger_command, "/usr/bin/gdb -p 1"),
+      ::testing::ExitedWithCode(1),
+      ::testing::AllOf(
+          ::testing::ContainsRegex(
+              "F0000 00:00:[0-9.]+ +[0-9]+ process_state\\.cc:[0-9]+\\] "
+              "Check failed: "
+              "internal::DebuggerCommandFollowsAllowedPattern\\(cmd\\) "
+              "A debugger command is not allowed [^\n]*\n$"),
+          ::testing::Not(HasSubstr("stack trace"))));
   unsetenv(kClusterTaskEnvironmentVariable);
   absl::SetFlag(&FLAGS_debugger_command, "/usr/bin/gdb -p 1");
   EXPECT_EQ(DebuggerCommand(), "/usr/bin/gdb -p 1");
