@@ -92,7 +92,10 @@ void OnDebuggerCommandUpdate() {
   const std::string cmd = absl::GetFlag(FLAGS_debugger_command);
   if (!cmd.empty() && kBuildIsVerifiable &&
       std::getenv(kClusterTaskEnvironmentVariable) != nullptr) {
-    CHECK(internal::DebuggerCommandFollowsAllowedPattern(cmd))
+    // A refused command is a configuration error, not a fault of this
+    // program: the record says what is wrong, and a stack trace would only
+    // show the flag library calling this hook.
+    QCHECK(internal::DebuggerCommandFollowsAllowedPattern(cmd))
         << "A debugger command is not allowed for processes run by the "
            "cluster manager unless it starts the debugger agent with its "
            "documented options.";

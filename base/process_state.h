@@ -24,9 +24,11 @@ inline constexpr char kClusterTaskEnvironmentVariable[] = "PLOVEX_CLUSTER_TASK";
 // The debugger agent that a managed process may name in its command.
 inline constexpr char kDebuggerAgentPath[] = "/usr/bin/plovex_debug_agent";
 
-// The --debugger_command update hook: checks the command (fatal when a
-// managed process names a command outside the allowed pattern, or one of
-// 1024 bytes or more) and copies it into a fixed buffer. Any thread.
+// The --debugger_command update hook: checks the command and copies it into
+// a fixed buffer. A managed process that names a command outside the allowed
+// pattern ends quietly (the FATAL record without a stack trace, then
+// _exit(1)); a command of 1024 bytes or more is an ordinary fatal CHECK
+// failure. Any thread.
 void OnDebuggerCommandUpdate();
 
 // A copy of the stored debugger command ("" when none). Any thread.

@@ -8,6 +8,10 @@
 // The record is FATAL: after it come "*** Check failure stack trace: ***",
 // the stack, and abort(). Extra text may be streamed after any of them; one
 // space sets it off from the failure.
+//   QCHECK(cond)       "Check failed: cond", ending the process quietly: no
+//                      stack trace, and _exit(1) in place of abort(). For
+//                      failures caused by the process's configuration, where
+//                      a stack trace would only distract.
 
 #include <cstddef>
 #include <ostream>
@@ -74,6 +78,10 @@ std::string ErrnoSuffix();
 #define CHECK(condition)                                              \
   while (__builtin_expect(!(condition), 0))                           \
   ::kelm_log::LogMessageFatal(__FILE__, __LINE__, #condition).stream()
+
+#define QCHECK(condition)                                             \
+  while (__builtin_expect(!(condition), 0))                           \
+  ::kelm_log::LogMessageQuietlyFatal(__FILE__, __LINE__, #condition).stream()
 
 #define PCHECK(condition)                                             \
   while (__builtin_expect(!(condition), 0))                           \

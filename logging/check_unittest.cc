@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <string>
 
+#include "gmock/gmock.h"
 #include "gtest/gtest.h"
 
 namespace kelm_log {
@@ -18,7 +19,8 @@ TEST(CheckTest, PassingChecksEvaluateOperandsOnce) {
   CHECK_LE(next(), 5);
   CHECK_GT(next(), 5);
   CHECK_GE(next(), 7);
-  EXPECT_EQ(calls, 7);
+  QCHECK(next() == 8);
+  EXPECT_EQ(calls, 8);
 }
 
 TEST(CheckTest, WorksAsOnlyStatementOfAnIf) {
@@ -73,6 +75,29 @@ TEST(CheckDeathTest, StreamedTextFollowsTheFailureAfterOneSpace) {
   };
   for (const Case& c : cases) {
     EXPECT_DEATH(c.fail(), c.record) << c.name;
+  }
+}
+
+// QCHECK writes the same record as CHECK, then ends the process with
+// _exit(1): the record is the last thing written, with no stack trace after
+// it, and no abort.
+TEST(CheckDeathTest, QuietCheckWritesOnlyTheRecordAndExits) {
+  struct Case {
+    const char* name;
+    void (*fail)();
+    const char* record;
+  } cases[] = {
+      {"plain", [] { QCHECK(1 == 2); },
+       "F0000 00:00:[0-9.]+ +[0-9]+ check_unittest\\.cc:[0-9]+\\] "
+       "Check failed: 1 == 2\n$"},
+      {"with text", [] { QCHECK(1 == 2) << "why " << 3; },
+       "\\] Check failed: 1 == 2 why 3\n$"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EXIT(c.fail(), testing::ExitedWithCode(1),
+                testing::AllOf(testing::ContainsRegex(c.record),
+                               testing::Not(testing::HasSubstr("stack trace"))))
+        << c.name;
   }
 }
 

@@ -3,10 +3,13 @@
 
 // Log records: LOG(INFO|WARNING|ERROR|FATAL) << ...; VLOG(n) << ...
 // Every level goes to standard error. Records below --minloglevel are
-// dropped; VLOG(n) records are INFO records written when n <= --v.
+// dropped; VLOG(n) records are INFO records written when n is at most the
+// verbose level of the calling file: its --vmodule level if a pattern there
+// matches it, else --v (vlog_is_on.h).
 
 #include "logging/log_flags.h"
 #include "logging/log_message.h"
+#include "logging/vlog_is_on.h"
 
 #define KELM_LOG_INFO \
   ::kelm_log::LogMessage(__FILE__, __LINE__, ::kelm_log::LogSeverity::kInfo)
@@ -36,7 +39,7 @@
       : ::kelm_log::LogMessageVoidify() & KELM_LOG_##severity.stream()
 
 #define VLOG_IS_ON(verbose_level) \
-  ((verbose_level) <= ::kelm_log::VerboseLevel())
+  (::kelm_log::VlogIsOn((verbose_level), __FILE__))
 
 #define VLOG(verbose_level) LOG_IF(INFO, VLOG_IS_ON(verbose_level))
 

@@ -8,6 +8,7 @@
 #include "absl/flags/flag.h"
 #include "absl/strings/string_view.h"
 #include "logging/log.h"
+#include "logging/vlog_is_on.h"
 
 ABSL_FLAG(bool, logtostderr, kelm_log::BoolFromEnv("PLOVEX_LOGTOSTDERR"),
           "log messages go to stderr instead of log files")
@@ -29,10 +30,12 @@ ABSL_FLAG(std::string, log_backtrace_at, "",
 ABSL_FLAG(bool, log_prefix, true,
           "prepend the log prefix to the start of each log line");
 ABSL_FLAG(int32_t, v, 0,
-          "show all VLOG(m) messages for m <= this; overridable by --vmodule");
+          "show all VLOG(m) messages for m <= this; overridable by --vmodule")
+    .OnUpdate(kelm_log::internal::UpdateVerbosity);
 ABSL_FLAG(std::string, vmodule, "",
           "per-module verbose level: a comma-separated list of "
-          "<module>=<level>, where <module> is a file base name pattern");
+          "<module>=<level>, where <module> is a file base name pattern")
+    .OnUpdate(kelm_log::internal::UpdateVerbosity);
 
 namespace kelm_log {
 

@@ -32,7 +32,8 @@ bool BoolFromEnv(const char* name);
 // threshold is a fatal error.
 int32_t StderrThresholdFromEnv();
 
-// Current values, cheap enough for every record.
+// Current values, cheap enough for every record. VerboseLevel is --v
+// alone; VLOG sites also honour --vmodule (vlog_is_on.h).
 int32_t MinLogLevel();
 int32_t VerboseLevel();
 bool LogPrefixEnabled();

@@ -108,6 +108,16 @@ LogMessage& LogMessage::AtLocation(const char* file, int line) {
 
 void LogMessage::Flush() {
   if (flushed_) return;
+  WriteRecord();
+  if (severity_ < LogSeverity::kFatal) return;
+  static const char kTraceHeader[] = "*** Check failure stack trace: ***\n";
+  WriteToStderr(kTraceHeader, sizeof(kTraceHeader) - 1);
+  DumpFatalStackTrace(0);
+  abort();
+}
+
+void LogMessage::WriteRecord() {
+  if (flushed_) return;
   flushed_ = true;
   const bool fatal = severity_ >= LogSeverity::kFatal;
   if (fatal || static_cast<int>(severity_) >= MinLogLevel()) {
@@ -135,11 +145,11 @@ void LogMessage::Flush() {
     }
     WriteToStderr(record.data(), record.size());
   }
-  if (!fatal) return;
-  static const char kTraceHeader[] = "*** Check failure stack trace: ***\n";
-  WriteToStderr(kTraceHeader, sizeof(kTraceHeader) - 1);
-  DumpFatalStackTrace(0);
-  abort();
+}
+
+void LogMessage::StartCheckFailure(const std::string& failure) {
+  stream() << "Check failed: " << failure;
+  SeparateFollowingText();
 }
 
 void LogMessage::SeparateFollowingText() {
@@ -152,13 +162,23 @@ LogMessageFatal::LogMessageFatal(const char* file, int line)
 LogMessageFatal::LogMessageFatal(const char* file, int line,
                                  const std::string& failure)
     : LogMessage(file, line, LogSeverity::kFatal) {
-  stream() << "Check failed: " << failure;
-  SeparateFollowingText();
+  StartCheckFailure(failure);
 }
 
 LogMessageFatal::~LogMessageFatal() {
   Flush();
   abort();
+}
+
+LogMessageQuietlyFatal::LogMessageQuietlyFatal(const char* file, int line,
+                                               const std::string& failure)
+    : LogMessage(file, line, LogSeverity::kFatal) {
+  StartCheckFailure(failure);
+}
+
+LogMessageQuietlyFatal::~LogMessageQuietlyFatal() {
+  WriteRecord();
+  _exit(1);
 }
 
 }  // namespace kelm_log

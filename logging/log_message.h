@@ -14,8 +14,9 @@ namespace kelm_log {
 // written to standard error, as one write, when the object is destroyed:
 //   <prefix><text>\n
 // Records below --minloglevel are dropped. A FATAL record is followed by the
-// stack trace and aborts the process; use LogMessageFatal for those so the
-// compiler knows control does not come back.
+// stack trace and aborts the process; use LogMessageFatal (or
+// LogMessageQuietlyFatal) for those so the compiler knows control does not
+// come back.
 class LogMessage {
  public:
   LogMessage(const char* file, int line, LogSeverity severity);
@@ -32,6 +33,14 @@ class LogMessage {
  protected:
   // Writes the record and, for FATAL, the stack trace, then aborts.
   void Flush();
+
+  // Writes the record, FATAL or not, and returns. Only the first call of
+  // this or Flush writes anything.
+  void WriteRecord();
+
+  // Starts the text with "Check failed: " and `failure`, to be set off by
+  // one space from any text streamed after it.
+  void StartCheckFailure(const std::string& failure);
 
   // Marks the end of the text written so far: if more text follows, a space
   // goes between the two when the record is written.
@@ -57,6 +66,20 @@ class LogMessageFatal : public LogMessage {
   // failure itself.
   LogMessageFatal(const char* file, int line, const std::string& failure);
   [[noreturn]] ~LogMessageFatal();
+};
+
+// A FATAL record for a failure that is the user's, not the program's: the
+// record is written (and handed to the fatal-message saver) like any FATAL
+// one, but no stack trace follows, and the process ends with _exit(1)
+// instead of abort(), so no failure signal handler, at-exit callback or
+// stdio flush runs. Its destructor never returns.
+class LogMessageQuietlyFatal : public LogMessage {
+ public:
+  // Starts the record with "Check failed: " and `failure`, as
+  // LogMessageFatal does.
+  LogMessageQuietlyFatal(const char* file, int line,
+                         const std::string& failure);
+  [[noreturn]] ~LogMessageQuietlyFatal();
 };
 
 // Writes a fatal-error stack trace to standard error, one frame per line,
