@@ -11,13 +11,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
 #include <functional>
 
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,14 +43,11 @@ using ::testing::SizeIs;
 constexpr char kPlaceholderHex[] = "41413a42423a43433a44443a45453a4646";
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream contents;
-  contents << in.rdbuf();
-  return contents.str();
+  return vantorel::test::ReadFileOrEmpty(path);
 }
 
 std::string DevPki(const char* name) {
-  return ReadFile(std::string(KELM_DEV_PKI_DIR) + "/" + name);
+  return vantorel::test::DevPkiFile(name);
 }
 
 // Where the model template holds the placeholder, which the device
@@ -463,20 +457,8 @@ TEST_F(ClientAuthGeneratorTest, CreateWithTemplateOnlyWritesDeviceCertOnly) {
   EXPECT_THAT(chain, SizeIs(1));
 }
 
-// Every entry of `dir`'s folder listing, dot files included.
 std::vector<std::string> Names(const std::string& dir) {
-  std::vector<std::string> names;
-  kelmbase::FileEnumerator entries(
-      kelmbase::FilePath(dir), false,
-      kelmbase::FileEnumerator::kFiles |
-          kelmbase::FileEnumerator::kDirectories |
-          kelmbase::FileEnumerator::kShowSymLinks);
-  for (kelmbase::FilePath name = entries.Next(); !name.empty();
-       name = entries.Next()) {
-    names.push_back(name.BaseName().value());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+  return vantorel::test::EntryNames(dir);
 }
 
 // A failure anywhere before the new pair replaces the old one leaves the old

@@ -4,14 +4,9 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "agent/base/files/file_enumerator.h"
-#include "agent/base/files/file_path.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "internal/certificate/test/client_auth_test_util.h"
@@ -25,25 +20,11 @@ using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream contents;
-  contents << in.rdbuf();
-  return contents.str();
+  return test::ReadFileOrEmpty(path);
 }
 
-// Every entry's name in `dir`, dot files included.
 std::vector<std::string> Names(const std::string& dir) {
-  std::vector<std::string> names;
-  kelmbase::FileEnumerator entries(
-      kelmbase::FilePath(dir), false,
-      kelmbase::FileEnumerator::kFiles |
-          kelmbase::FileEnumerator::kDirectories |
-          kelmbase::FileEnumerator::kShowSymLinks);
-  for (kelmbase::FilePath name = entries.Next(); !name.empty();
-       name = entries.Next()) {
-    names.push_back(name.BaseName().value());
-  }
-  return names;
+  return test::EntryNames(dir);
 }
 
 // Things at a credential path: which may be replaced or removed, and the

@@ -35,26 +35,29 @@ std::string CredentialLock::LockFilePath(const std::string& key_path) {
 
 bool CredentialLock::Acquire(const std::string& key_path, Mode mode,
                              kelmbase::Duration max_wait) {
-  const std::string lock_path = LockFilePath(key_path);
-  fd_.reset(OpenLockFile(lock_path, O_RDONLY | O_CREAT));
-  if (!fd_.is_valid()) {
-    LOG(ERROR) << "CredentialLock: cannot open " << lock_path << ": "
-               << std::strerror(errno);
-    return false;
-  }
-  return Lock(lock_path, mode, max_wait);
+  return OpenAndLock(key_path, mode, max_wait, /*unlocked_if_unwritable=*/false);
 }
 
 bool CredentialLock::AcquireIfWritable(const std::string& key_path, Mode mode,
                                        kelmbase::Duration max_wait) {
+  return OpenAndLock(key_path, mode, max_wait, /*unlocked_if_unwritable=*/true);
+}
+
+bool CredentialLock::OpenAndLock(const std::string& key_path, Mode mode,
+                                 kelmbase::Duration max_wait,
+                                 bool unlocked_if_unwritable) {
   const std::string lock_path = LockFilePath(key_path);
   fd_.reset(OpenLockFile(lock_path, O_RDONLY | O_CREAT));
-  if (!fd_.is_valid() && (errno == EACCES || errno == EROFS)) {
+  if (!fd_.is_valid() && unlocked_if_unwritable &&
+      (errno == EACCES || errno == EROFS)) {
     // Another user's writer may have made it already.
     fd_.reset(OpenLockFile(lock_path, O_RDONLY));
   }
   if (!fd_.is_valid()) {
-    if (errno == ENOENT || errno == EACCES || errno == EROFS) return true;
+    if (unlocked_if_unwritable &&
+        (errno == ENOENT || errno == EACCES || errno == EROFS)) {
+      return true;
+    }
     LOG(ERROR) << "CredentialLock: cannot open " << lock_path << ": "
                << std::strerror(errno);
     return false;

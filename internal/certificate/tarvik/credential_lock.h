@@ -55,6 +55,8 @@ class CredentialLock {
   static std::string LockFilePath(const std::string& key_path);
 
  private:
+  bool OpenAndLock(const std::string& key_path, Mode mode,
+                   kelmbase::Duration max_wait, bool unlocked_if_unwritable);
   bool Lock(const std::string& lock_path, Mode mode,
             kelmbase::Duration max_wait);
 

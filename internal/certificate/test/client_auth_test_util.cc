@@ -10,10 +10,12 @@
 #include <openssl/x509.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <utility>
 
+#include "agent/base/files/file_enumerator.h"
 #include "agent/base/files/file_path.h"
 #include "agent/base/files/file_util.h"
 #include "agent/base/functional/bind.h"
@@ -25,12 +27,30 @@
 
 namespace vantorel::test {
 
-std::string DevPkiFile(const char* name) {
-  std::ifstream in(std::string(KELM_DEV_PKI_DIR) + "/" + name,
-                   std::ios::binary);
+std::string ReadFileOrEmpty(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   std::stringstream contents;
   contents << in.rdbuf();
   return contents.str();
+}
+
+std::string DevPkiFile(const char* name) {
+  return ReadFileOrEmpty(std::string(KELM_DEV_PKI_DIR) + "/" + name);
+}
+
+std::vector<std::string> EntryNames(const std::string& dir) {
+  std::vector<std::string> names;
+  kelmbase::FileEnumerator entries(
+      kelmbase::FilePath(dir), false,
+      kelmbase::FileEnumerator::kFiles |
+          kelmbase::FileEnumerator::kDirectories |
+          kelmbase::FileEnumerator::kShowSymLinks);
+  for (kelmbase::FilePath name = entries.Next(); !name.empty();
+       name = entries.Next()) {
+    names.push_back(name.BaseName().value());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 namespace {

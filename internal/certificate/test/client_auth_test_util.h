@@ -24,6 +24,12 @@ struct DeviceCredentials {
 };
 DeviceCredentials MakeDeviceCredentials();
 
+// The whole content of the file at `path`; empty when it cannot be read.
+std::string ReadFileOrEmpty(const std::string& path);
+
+// The names of the entries of the folder `dir`, dot files included, sorted.
+std::vector<std::string> EntryNames(const std::string& dir);
+
 // A file of the development PKI (dev/pki/data).
 std::string DevPkiFile(const char* name);
 
