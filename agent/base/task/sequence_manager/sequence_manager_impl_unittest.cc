@@ -11,6 +11,7 @@
 #include "agent/base/message_pump/message_pump_default.h"
 #include "agent/base/task/sequence_manager/task_queue_impl.h"
 #include "agent/base/task/sequence_manager/test/sequence_manager_for_test.h"
+#include "agent/base/task/sequence_manager/thread_controller_with_message_pump_impl.h"
 #include "agent/base/task/sequence_manager/work_queue.h"
 #include "gtest/gtest.h"
 
@@ -831,6 +832,78 @@ TEST(SequenceManagerBindingTest, BindingAndTearDownHooks) {
   EXPECT_EQ(observer.log, (Log{"begin nested", "exit nested", "destroyed"}));
   EXPECT_EQ(GetCurrentSequenceManagerImpl(), nullptr);
   EXPECT_FALSE(queue->task_runner()->PostTask(FROM_HERE, BindOneShot([] {})));
+}
+
+// A manager bound without a pump, on a thread that has no run-loop delegate
+// (a fresh thread, whatever other tests left on the main one), takes posts
+// from its own and other threads, and its controller runs them. Nested
+// loops still reach the manager through the controller.
+TEST(SequenceManagerBindingTest, BindsOnAThreadWithoutARunLoopDelegate) {
+  std::thread([] {
+    SequenceManagerForTest env;
+    scoped_refptr<TaskQueue> queue =
+        env.manager()->CreateTaskQueue(TaskQueue::Spec("default_tq"));
+    scoped_refptr<SingleThreadTaskRunner> runner = queue->task_runner();
+    EXPECT_TRUE(runner->RunsTasksInCurrentSequence());
+    EXPECT_EQ(GetCurrentSequenceManagerImpl(), nullptr) << "no pump";
+    EXPECT_TRUE(env.controller()->has_nesting_observer());
+
+    Log log;
+    EXPECT_TRUE(runner->PostTask(FROM_HERE, Record(&log, "first")));
+    EXPECT_TRUE(runner->PostDelayedTask(FROM_HERE, Record(&log, "delayed"),
+                                        Duration::FromMilliseconds(5)));
+    bool accepted_from_other_thread = false;
+    std::thread([&] {
+      accepted_from_other_thread =
+          runner->PostTask(FROM_HERE, Record(&log, "from another thread"));
+    }).join();
+    EXPECT_TRUE(accepted_from_other_thread);
+    EXPECT_EQ(env.controller()->schedule_work_count(), 1);
+
+    EXPECT_EQ(env.controller()->RunUntilIdle(), 2);
+    env.clock()->Advance(Duration::FromMilliseconds(5));
+    EXPECT_EQ(env.controller()->RunUntilIdle(), 1);
+    EXPECT_EQ(log, (Log{"first", "from another thread", "delayed"}));
+  }).join();
+}
+
+// The same over the real controller, which hands nesting observers to the
+// thread's run loop: with no delegate on the thread there is none to take
+// them. Posting reaches no pump, and tearing down drops the tasks unrun.
+TEST(SequenceManagerBindingTest,
+     ARealControllerWithoutAPumpBindsOnAThreadWithoutARunLoopDelegate) {
+  std::thread([] {
+    const SequenceManager::Settings settings;
+    std::unique_ptr<SequenceManagerImpl> manager =
+        SequenceManagerImpl::CreateUnbound(
+            ThreadControllerWithMessagePumpImpl::CreateUnbound(settings),
+            settings);
+    scoped_refptr<TaskQueue> queue =
+        manager->CreateTaskQueue(TaskQueue::Spec("default_tq"));
+    scoped_refptr<SingleThreadTaskRunner> runner = queue->task_runner();
+    manager->BindToCurrentThread();
+    EXPECT_TRUE(runner->RunsTasksInCurrentSequence());
+    EXPECT_EQ(manager->controller()->GetBoundMessagePump(), nullptr);
+
+    int destroyed = 0;
+    bool ran = false;
+    auto task = [](bool* ran, Tracked) { *ran = true; };
+    EXPECT_TRUE(runner->PostTask(FROM_HERE,
+                                 BindOneShot(task, &ran, Tracked(&destroyed))));
+    EXPECT_TRUE(runner->PostDelayedTask(
+        FROM_HERE, BindOneShot(task, &ran, Tracked(&destroyed)),
+        Duration::FromSeconds(1)));
+    std::thread([&] {
+      EXPECT_TRUE(runner->PostTask(
+          FROM_HERE, BindOneShot(task, &ran, Tracked(&destroyed))));
+    }).join();
+    EXPECT_EQ(manager->GetPendingTaskCount(), 3u);
+
+    manager.reset();
+    EXPECT_EQ(destroyed, 3);
+    EXPECT_FALSE(ran);
+    EXPECT_FALSE(runner->PostTask(FROM_HERE, BindOneShot([] {})));
+  }).join();
 }
 
 TEST(AsyncStackCrashKeyTest, FormatsProgramCounterAndFirstBacktraceWord) {
