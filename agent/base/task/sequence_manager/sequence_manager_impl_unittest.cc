@@ -700,6 +700,63 @@ TEST_F(SequenceManagerTest, ObserversAndTimings) {
   manager()->RemoveTaskTimeObserver(&observer);
 }
 
+// Logs each Enter and Leave with the context's name.
+class RecordingBlameContext : public trace_event::BlameContext {
+ public:
+  RecordingBlameContext(const char* name, Log* log) : name_(name), log_(log) {}
+  void Enter() override { log_->push_back(std::string("enter ") + name_); }
+  void Leave() override { log_->push_back(std::string("leave ") + name_); }
+
+ private:
+  const char* const name_;
+  Log* const log_;
+};
+
+// A queue's blame context is entered before its own task observers hear of
+// each of its tasks and left after they heard it has run; other queues'
+// tasks, and a queue that notifies nobody, leave it alone. Shutting the
+// queue down drops the context: the queue no longer touches it.
+TEST_F(SequenceManagerTest, BlameContextIsEnteredAroundEachTaskOfItsQueue) {
+  struct QueueObserver : TaskObserver {
+    void WillProcessTask(const PendingTask&, bool) override {
+      log->push_back("will");
+    }
+    void DidProcessTask(const PendingTask&) override { log->push_back("did"); }
+    Log* log;
+  } queue_observer;
+  queue_observer.log = &log_;
+  RecordingBlameContext blamed_context("blamed", &log_);
+  RecordingBlameContext silent_context("silent", &log_);
+  scoped_refptr<TaskQueue> blamed = CreateQueue("blamed");
+  scoped_refptr<TaskQueue> plain = CreateQueue("plain");
+  scoped_refptr<TaskQueue> silent = manager()->CreateTaskQueue(
+      TaskQueue::Spec("silent").SetShouldNotifyObservers(false));
+  TaskQueueImpl* const blamed_impl = blamed->GetTaskQueueImpl();
+  blamed_impl->SetBlameContext(&blamed_context);
+  blamed_impl->AddTaskObserver(&queue_observer);
+  silent->GetTaskQueueImpl()->SetBlameContext(&silent_context);
+
+  blamed->task_runner()->PostTask(FROM_HERE, Record(&log_, "a"));
+  plain->task_runner()->PostTask(FROM_HERE, Record(&log_, "b"));
+  silent->task_runner()->PostTask(FROM_HERE, Record(&log_, "c"));
+  blamed->task_runner()->PostTask(FROM_HERE, Record(&log_, "d"));
+  Run();
+  EXPECT_EQ(log_,
+            (Log{"enter blamed", "will", "a", "did", "leave blamed", "b", "c",
+                 "enter blamed", "will", "d", "did", "leave blamed"}));
+
+  // The shut-down queue lives on until the manager's next clean-up; told of
+  // a task meanwhile, it still tells its observers but not the context.
+  log_.clear();
+  blamed->ShutdownTaskQueue();
+  Task task(PostedTask(nullptr, BindOneShot([] {}), FROM_HERE), MonotonicTime(),
+            2, 2);
+  blamed_impl->NotifyWillProcessTask(task, false);
+  blamed_impl->NotifyDidProcessTask(task);
+  EXPECT_EQ(log_, (Log{"will", "did"}));
+  blamed_impl->RemoveTaskObserver(&queue_observer);
+}
+
 TEST_F(SequenceManagerTest, DiagnosticDumps) {
   scoped_refptr<TaskQueue> queue = CreateQueue("dumped");
   queue->task_runner()->PostTask(Location("Poster", "poster.cc", 3, nullptr),
