@@ -149,12 +149,16 @@ void RunLoop::QuitWhenIdle() {
 
 // static
 void RunLoop::AddNestingObserverOnCurrentThread(NestingObserver* observer) {
-  CurrentDelegate()->nesting_observers_.AddObserver(observer);
+  Delegate* const delegate = CurrentDelegate();
+  if (!delegate) return;
+  delegate->nesting_observers_.AddObserver(observer);
 }
 
 // static
 void RunLoop::RemoveNestingObserverOnCurrentThread(NestingObserver* observer) {
-  CurrentDelegate()->nesting_observers_.RemoveObserver(observer);
+  Delegate* const delegate = CurrentDelegate();
+  if (!delegate) return;
+  delegate->nesting_observers_.RemoveObserver(observer);
 }
 
 bool RunLoop::BeforeRun() {

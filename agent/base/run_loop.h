@@ -110,7 +110,8 @@ class RunLoop {
   void QuitWhenIdle();
 
   // Add or remove an observer of nested loops on the calling thread's
-  // delegate.
+  // delegate. A thread without a delegate runs no loops to observe (a
+  // sequence manager bound without a pump, say): nothing happens there.
   static void AddNestingObserverOnCurrentThread(NestingObserver* observer);
   static void RemoveNestingObserverOnCurrentThread(NestingObserver* observer);
 

@@ -294,6 +294,41 @@ TEST(RunLoopWorkerTest, LoopOnAWorkerThreadStopsWhenIdle) {
   EXPECT_EQ(ran.load(), 100);
 }
 
+// A thread without a run-loop delegate has no loops to observe: adding an
+// observer there keeps nothing, so a delegate bound later does not tell it
+// about its nested loops (an observer added after binding is told). Its
+// removal is harmless either way.
+TEST(RunLoopNestingObserverTest, AThreadWithoutADelegateKeepsNoObserver) {
+  std::thread([] {
+    RecordingNestingObserver added_without_delegate;
+    RunLoop::AddNestingObserverOnCurrentThread(&added_without_delegate);
+    RunLoop::RemoveNestingObserverOnCurrentThread(&added_without_delegate);
+    RunLoop::AddNestingObserverOnCurrentThread(&added_without_delegate);
+
+    RecordingNestingObserver added_with_delegate;
+    {
+      ThreadTaskExecutor executor(MessagePumpType::kDefault);
+      RunLoop::AddNestingObserverOnCurrentThread(&added_with_delegate);
+      RunLoop outer;
+      executor.task_runner()->PostTask(
+          FROM_HERE, BindOneShot(
+                         [](RunLoop* outer) {
+                           RunLoop inner(RunLoop::Kind::kNestingAllowed);
+                           inner.QuitWhenIdle();
+                           inner.Run();
+                           outer->Quit();
+                         },
+                         &outer));
+      outer.Run();
+      RunLoop::RemoveNestingObserverOnCurrentThread(&added_with_delegate);
+      RunLoop::RemoveNestingObserverOnCurrentThread(&added_without_delegate);
+    }
+    EXPECT_TRUE(added_without_delegate.events.empty());
+    EXPECT_EQ(added_with_delegate.events,
+              (std::vector<std::string>{"begin", "exit"}));
+  }).join();
+}
+
 TEST(RunLoopDeathTest, RunLoopNeedsAThreadTaskRunner) {
   EXPECT_DEATH(RunLoop(), "Check failed: current");
 }

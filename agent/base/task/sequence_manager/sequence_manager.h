@@ -66,7 +66,9 @@ class SequenceManager {
 
   virtual ~SequenceManager() = default;
 
-  // Binds to the calling thread without a pump.
+  // Binds to the calling thread without a pump; the controller then runs
+  // the tasks. The thread needs no run-loop delegate: without one it has no
+  // nested loops to report.
   virtual void BindToCurrentThread() = 0;
   // The runner of the task running now (new reference), or null.
   virtual scoped_refptr<SingleThreadTaskRunner>

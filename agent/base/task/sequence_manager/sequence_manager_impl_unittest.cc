@@ -11,6 +11,7 @@
 #include "agent/base/message_pump/message_pump_default.h"
 #include "agent/base/task/sequence_manager/task_queue_impl.h"
 #include "agent/base/task/sequence_manager/test/sequence_manager_for_test.h"
+#include "agent/base/task/sequence_manager/thread_controller_with_message_pump_impl.h"
 #include "agent/base/task/sequence_manager/work_queue.h"
 #include "gtest/gtest.h"
 
@@ -699,6 +700,63 @@ TEST_F(SequenceManagerTest, ObserversAndTimings) {
   manager()->RemoveTaskTimeObserver(&observer);
 }
 
+// Logs each Enter and Leave with the context's name.
+class RecordingBlameContext : public trace_event::BlameContext {
+ public:
+  RecordingBlameContext(const char* name, Log* log) : name_(name), log_(log) {}
+  void Enter() override { log_->push_back(std::string("enter ") + name_); }
+  void Leave() override { log_->push_back(std::string("leave ") + name_); }
+
+ private:
+  const char* const name_;
+  Log* const log_;
+};
+
+// A queue's blame context is entered before its own task observers hear of
+// each of its tasks and left after they heard it has run; other queues'
+// tasks, and a queue that notifies nobody, leave it alone. Shutting the
+// queue down drops the context: the queue no longer touches it.
+TEST_F(SequenceManagerTest, BlameContextIsEnteredAroundEachTaskOfItsQueue) {
+  struct QueueObserver : TaskObserver {
+    void WillProcessTask(const PendingTask&, bool) override {
+      log->push_back("will");
+    }
+    void DidProcessTask(const PendingTask&) override { log->push_back("did"); }
+    Log* log;
+  } queue_observer;
+  queue_observer.log = &log_;
+  RecordingBlameContext blamed_context("blamed", &log_);
+  RecordingBlameContext silent_context("silent", &log_);
+  scoped_refptr<TaskQueue> blamed = CreateQueue("blamed");
+  scoped_refptr<TaskQueue> plain = CreateQueue("plain");
+  scoped_refptr<TaskQueue> silent = manager()->CreateTaskQueue(
+      TaskQueue::Spec("silent").SetShouldNotifyObservers(false));
+  TaskQueueImpl* const blamed_impl = blamed->GetTaskQueueImpl();
+  blamed_impl->SetBlameContext(&blamed_context);
+  blamed_impl->AddTaskObserver(&queue_observer);
+  silent->GetTaskQueueImpl()->SetBlameContext(&silent_context);
+
+  blamed->task_runner()->PostTask(FROM_HERE, Record(&log_, "a"));
+  plain->task_runner()->PostTask(FROM_HERE, Record(&log_, "b"));
+  silent->task_runner()->PostTask(FROM_HERE, Record(&log_, "c"));
+  blamed->task_runner()->PostTask(FROM_HERE, Record(&log_, "d"));
+  Run();
+  EXPECT_EQ(log_,
+            (Log{"enter blamed", "will", "a", "did", "leave blamed", "b", "c",
+                 "enter blamed", "will", "d", "did", "leave blamed"}));
+
+  // The shut-down queue lives on until the manager's next clean-up; told of
+  // a task meanwhile, it still tells its observers but not the context.
+  log_.clear();
+  blamed->ShutdownTaskQueue();
+  Task task(PostedTask(nullptr, BindOneShot([] {}), FROM_HERE), MonotonicTime(),
+            2, 2);
+  blamed_impl->NotifyWillProcessTask(task, false);
+  blamed_impl->NotifyDidProcessTask(task);
+  EXPECT_EQ(log_, (Log{"will", "did"}));
+  blamed_impl->RemoveTaskObserver(&queue_observer);
+}
+
 TEST_F(SequenceManagerTest, DiagnosticDumps) {
   scoped_refptr<TaskQueue> queue = CreateQueue("dumped");
   queue->task_runner()->PostTask(Location("Poster", "poster.cc", 3, nullptr),
@@ -831,6 +889,78 @@ TEST(SequenceManagerBindingTest, BindingAndTearDownHooks) {
   EXPECT_EQ(observer.log, (Log{"begin nested", "exit nested", "destroyed"}));
   EXPECT_EQ(GetCurrentSequenceManagerImpl(), nullptr);
   EXPECT_FALSE(queue->task_runner()->PostTask(FROM_HERE, BindOneShot([] {})));
+}
+
+// A manager bound without a pump, on a thread that has no run-loop delegate
+// (a fresh thread, whatever other tests left on the main one), takes posts
+// from its own and other threads, and its controller runs them. Nested
+// loops still reach the manager through the controller.
+TEST(SequenceManagerBindingTest, BindsOnAThreadWithoutARunLoopDelegate) {
+  std::thread([] {
+    SequenceManagerForTest env;
+    scoped_refptr<TaskQueue> queue =
+        env.manager()->CreateTaskQueue(TaskQueue::Spec("default_tq"));
+    scoped_refptr<SingleThreadTaskRunner> runner = queue->task_runner();
+    EXPECT_TRUE(runner->RunsTasksInCurrentSequence());
+    EXPECT_EQ(GetCurrentSequenceManagerImpl(), nullptr) << "no pump";
+    EXPECT_TRUE(env.controller()->has_nesting_observer());
+
+    Log log;
+    EXPECT_TRUE(runner->PostTask(FROM_HERE, Record(&log, "first")));
+    EXPECT_TRUE(runner->PostDelayedTask(FROM_HERE, Record(&log, "delayed"),
+                                        Duration::FromMilliseconds(5)));
+    bool accepted_from_other_thread = false;
+    std::thread([&] {
+      accepted_from_other_thread =
+          runner->PostTask(FROM_HERE, Record(&log, "from another thread"));
+    }).join();
+    EXPECT_TRUE(accepted_from_other_thread);
+    EXPECT_EQ(env.controller()->schedule_work_count(), 1);
+
+    EXPECT_EQ(env.controller()->RunUntilIdle(), 2);
+    env.clock()->Advance(Duration::FromMilliseconds(5));
+    EXPECT_EQ(env.controller()->RunUntilIdle(), 1);
+    EXPECT_EQ(log, (Log{"first", "from another thread", "delayed"}));
+  }).join();
+}
+
+// The same over the real controller, which hands nesting observers to the
+// thread's run loop: with no delegate on the thread there is none to take
+// them. Posting reaches no pump, and tearing down drops the tasks unrun.
+TEST(SequenceManagerBindingTest,
+     ARealControllerWithoutAPumpBindsOnAThreadWithoutARunLoopDelegate) {
+  std::thread([] {
+    const SequenceManager::Settings settings;
+    std::unique_ptr<SequenceManagerImpl> manager =
+        SequenceManagerImpl::CreateUnbound(
+            ThreadControllerWithMessagePumpImpl::CreateUnbound(settings),
+            settings);
+    scoped_refptr<TaskQueue> queue =
+        manager->CreateTaskQueue(TaskQueue::Spec("default_tq"));
+    scoped_refptr<SingleThreadTaskRunner> runner = queue->task_runner();
+    manager->BindToCurrentThread();
+    EXPECT_TRUE(runner->RunsTasksInCurrentSequence());
+    EXPECT_EQ(manager->controller()->GetBoundMessagePump(), nullptr);
+
+    int destroyed = 0;
+    bool ran = false;
+    auto task = [](bool* ran, Tracked) { *ran = true; };
+    EXPECT_TRUE(runner->PostTask(FROM_HERE,
+                                 BindOneShot(task, &ran, Tracked(&destroyed))));
+    EXPECT_TRUE(runner->PostDelayedTask(
+        FROM_HERE, BindOneShot(task, &ran, Tracked(&destroyed)),
+        Duration::FromSeconds(1)));
+    std::thread([&] {
+      EXPECT_TRUE(runner->PostTask(
+          FROM_HERE, BindOneShot(task, &ran, Tracked(&destroyed))));
+    }).join();
+    EXPECT_EQ(manager->GetPendingTaskCount(), 3u);
+
+    manager.reset();
+    EXPECT_EQ(destroyed, 3);
+    EXPECT_FALSE(ran);
+    EXPECT_FALSE(runner->PostTask(FROM_HERE, BindOneShot([] {})));
+  }).join();
 }
 
 TEST(AsyncStackCrashKeyTest, FormatsProgramCounterAndFirstBacktraceWord) {

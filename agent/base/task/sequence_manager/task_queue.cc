@@ -113,6 +113,7 @@ void TaskQueue::ShutdownTaskQueue() {
     // Without a manager the queue is simply destroyed.
     return;
   }
+  impl->SetBlameContext(nullptr);
   impl->SetOnTaskStartedHandler({});
   impl->SetOnTaskCompletedHandler({});
   impl->SetOnTaskPostedHandler({});

@@ -136,7 +136,8 @@ class TaskQueue : public RefCountedThreadSafe<
   TaskQueue& operator=(const TaskQueue&) = delete;
 
   // Unregisters the queue now; pending tasks are destroyed unrun. Later
-  // posts through any of its runners return false. Nothing the second time.
+  // posts through any of its runners return false. The queue first drops
+  // its blame context and its task handlers. Nothing the second time.
   virtual void ShutdownTaskQueue();
 
   virtual const char* GetName() const;

@@ -571,6 +571,10 @@ void TaskQueueImpl::SetOnTaskPostedHandler(OnTaskPostedHandler handler) {
   any_thread_.on_task_posted_handler = std::move(handler);
 }
 
+void TaskQueueImpl::SetBlameContext(trace_event::BlameContext* blame_context) {
+  main_thread_only_.blame_context = blame_context;
+}
+
 bool TaskQueueImpl::RequiresTaskTiming() const {
   return !main_thread_only_.on_task_started_handler.is_null() ||
          !main_thread_only_.on_task_completed_handler.is_null();
@@ -591,7 +595,7 @@ void TaskQueueImpl::OnTaskCompleted(const Task& task,
 
 void TaskQueueImpl::NotifyWillProcessTask(const Task& task,
                                           bool was_blocked_or_low_priority) {
-  // No blame context exists in this program; observers are told directly.
+  if (main_thread_only_.blame_context) main_thread_only_.blame_context->Enter();
   // An empty list is not iterated (an iterator registers with its list).
   if (main_thread_only_.task_observers.empty()) return;
   for (TaskObserver& observer : main_thread_only_.task_observers)
@@ -599,9 +603,11 @@ void TaskQueueImpl::NotifyWillProcessTask(const Task& task,
 }
 
 void TaskQueueImpl::NotifyDidProcessTask(const Task& task) {
-  if (main_thread_only_.task_observers.empty()) return;
-  for (TaskObserver& observer : main_thread_only_.task_observers)
-    observer.DidProcessTask(task);
+  if (!main_thread_only_.task_observers.empty()) {
+    for (TaskObserver& observer : main_thread_only_.task_observers)
+      observer.DidProcessTask(task);
+  }
+  if (main_thread_only_.blame_context) main_thread_only_.blame_context->Leave();
 }
 
 WeakPtr<SequenceManagerImpl> TaskQueueImpl::GetSequenceManagerWeakPtr() const {

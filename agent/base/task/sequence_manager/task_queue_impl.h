@@ -25,6 +25,7 @@
 #include "agent/base/task/single_thread_task_runner.h"
 #include "agent/base/task/task_observer.h"
 #include "agent/base/time/time.h"
+#include "agent/base/trace_event/blame_context.h"
 #include "agent/base/values.h"
 
 namespace kelmbase {
@@ -168,10 +169,15 @@ class TaskQueueImpl {
   void SetOnTaskStartedHandler(OnTaskStartedHandler handler);
   void SetOnTaskCompletedHandler(OnTaskCompletedHandler handler);
   void SetOnTaskPostedHandler(OnTaskPostedHandler handler);
+  // Entered before each task of the queue runs and left after it; null for
+  // none. Not owned.
+  void SetBlameContext(trace_event::BlameContext* blame_context);
   bool RequiresTaskTiming() const;
   void OnTaskStarted(const Task& task, const TaskQueue::TaskTiming& timing);
   void OnTaskCompleted(const Task& task, TaskQueue::TaskTiming* timing,
                        LazyNow* lazy_now);
+  // The blame context is entered before the queue's task observers hear of
+  // the task, and left after they heard it has run.
   void NotifyWillProcessTask(const Task& task,
                              bool was_blocked_or_low_priority);
   void NotifyDidProcessTask(const Task& task);
@@ -251,6 +257,7 @@ class TaskQueueImpl {
     ObserverList<TaskObserver> task_observers;
     int wake_up_heap_handle = -1;
     bool is_enabled = true;
+    trace_event::BlameContext* blame_context = nullptr;
     EnqueueOrder current_fence = kNoEnqueueOrder;
     std::optional<MonotonicTime> delayed_fence;
     EnqueueOrder enqueue_order_at_which_we_became_unblocked = 0;

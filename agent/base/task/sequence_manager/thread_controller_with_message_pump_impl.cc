@@ -175,7 +175,7 @@ void ThreadControllerWithMessagePumpImpl::BindToCurrentThread(
     if (default_task_runner_) InitializeThreadTaskRunnerHandle();
   }
   // Work requested before the pump existed is replayed once.
-  if (work_request_coalescer_.BindToThread()) pump_->ScheduleWork();
+  if (!work_request_coalescer_.BindToThread()) pump_->ScheduleWork();
 }
 
 void ThreadControllerWithMessagePumpImpl::InitializeThreadTaskRunnerHandle() {

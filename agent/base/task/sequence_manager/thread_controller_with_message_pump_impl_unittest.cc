@@ -50,29 +50,29 @@ TEST(WorkRequestCoalescerTest, FollowsItsProtocol) {
   using S = CoalescerStep;
   const CoalescerCase cases[] = {
       {"request before binding is replayed once at binding",
-       {{S::kRequest, true, 2}, {S::kBind, true, 6}}},
-      {"binding without a request asks for nothing", {{S::kBind, false, 4}}},
+       {{S::kRequest, true, 2}, {S::kBind, false, 6}}},
+      {"binding without a request asks for nothing", {{S::kBind, true, 4}}},
       {"first request to an idle bound pump wakes it, the next do not",
-       {{S::kBind, false, 4}, {S::kRequest, false, 6}, {S::kRequest, true, 6}}},
+       {{S::kBind, true, 4}, {S::kRequest, false, 6}, {S::kRequest, true, 6}}},
       {"requests during DoWork never wake the pump",
-       {{S::kBind, false, 4},
+       {{S::kBind, true, 4},
         {S::kStarted, false, 5},
         {S::kRequest, true, 7},
         {S::kRequest, true, 7}}},
       {"a request before the delay query is dropped; DoWork may sleep",
-       {{S::kBind, false, 4},
+       {{S::kBind, true, 4},
         {S::kStarted, false, 5},
         {S::kRequest, true, 7},
         {S::kChecking, false, 5},
         {S::kFinishedDelayed, true, 4}}},
       {"a request after the delay query makes DoWork run again",
-       {{S::kBind, false, 4},
+       {{S::kBind, true, 4},
         {S::kStarted, false, 5},
         {S::kChecking, false, 5},
         {S::kRequest, true, 7},
         {S::kFinishedDelayed, false, 6}}},
       {"immediate work next keeps the request and runs again",
-       {{S::kBind, false, 4},
+       {{S::kBind, true, 4},
         {S::kStarted, false, 5},
         {S::kChecking, false, 5},
         {S::kFinishedImmediate, false, 6},
@@ -177,16 +177,33 @@ class ControllerTest : public testing::TestWithParam<MessagePumpType> {
   scoped_refptr<TaskQueue> queue_;
 };
 
+// Work asked for before binding wakes the new pump once; a controller that
+// nobody asked anything of leaves it asleep.
 TEST_P(ControllerTest, TasksPostedBeforeBindingWakeThePumpOnceAtBinding) {
-  std::vector<int> ran;
-  queue_->task_runner()->PostTask(
-      FROM_HERE, BindOneShot([](std::vector<int>* r) { r->push_back(1); }, &ran));
-  queue_->task_runner()->PostTask(
-      FROM_HERE, BindOneShot([](std::vector<int>* r) { r->push_back(2); }, &ran));
-  test::RecordingMessagePump* pump = Bind();
-  EXPECT_EQ(pump->schedule_work_count(), 1);
-  RunUntilIdle();
-  EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+  struct Case {
+    int posted_before_binding;
+    int expected_wake_ups_at_binding;
+  };
+  const Case kCases[] = {{0, 0}, {2, 1}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.posted_before_binding);
+    // A fresh unbound manager for each case.
+    TearDown();
+    SetUp();
+    std::vector<int> ran;
+    for (int i = 1; i <= c.posted_before_binding; ++i) {
+      queue_->task_runner()->PostTask(
+          FROM_HERE,
+          BindOneShot([](std::vector<int>* r, int i) { r->push_back(i); }, &ran,
+                      i));
+    }
+    test::RecordingMessagePump* pump = Bind();
+    EXPECT_EQ(pump->schedule_work_count(), c.expected_wake_ups_at_binding);
+    RunUntilIdle();
+    std::vector<int> expected;
+    for (int i = 1; i <= c.posted_before_binding; ++i) expected.push_back(i);
+    EXPECT_EQ(ran, expected);
+  }
 }
 
 TEST_P(ControllerTest, TheSameDelayedTimeTwiceReachesThePumpOnce) {

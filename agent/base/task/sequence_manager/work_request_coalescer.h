@@ -32,11 +32,11 @@ class WorkRequestCoalescer {
   WorkRequestCoalescer(const WorkRequestCoalescer&) = delete;
   WorkRequestCoalescer& operator=(const WorkRequestCoalescer&) = delete;
 
-  // A pump now exists. True when work was requested before, so the caller
-  // must poke the pump once.
+  // A pump now exists. True when nothing was requested before; false when
+  // work was, so the caller must poke the pump once.
   bool BindToThread() {
     return (state_.fetch_or(kBound, std::memory_order_acq_rel) &
-            kWorkRequested) != 0;
+            kWorkRequested) == 0;
   }
 
   // Any thread. True when nobody needs to poke the pump (no pump yet, or a

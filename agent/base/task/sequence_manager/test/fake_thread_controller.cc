@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "agent/base/run_loop.h"
 #include "agent/base/task/sequence_manager/associated_thread_id.h"
 #include "agent/base/task/task_annotator.h"
 
@@ -88,11 +89,15 @@ void FakeThreadController::RestoreDefaultTaskRunner() {
 void FakeThreadController::AddNestingObserver(
     RunLoop::NestingObserver* observer) {
   nesting_observer_ = observer;
+  // As the real controller does: the thread's run loops, when it has any,
+  // report their nesting too.
+  RunLoop::AddNestingObserverOnCurrentThread(observer);
 }
 
 void FakeThreadController::RemoveNestingObserver(
     RunLoop::NestingObserver* observer) {
   nesting_observer_ = nullptr;
+  RunLoop::RemoveNestingObserverOnCurrentThread(observer);
 }
 
 const scoped_refptr<internal::AssociatedThreadId>&
