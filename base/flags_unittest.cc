@@ -25,7 +25,13 @@ namespace {
 
 using ::testing::HasSubstr;
 
-TEST(FrameworkFlagsTest, EveryFlagIsRegisteredWithItsDefault) {
+// Flags are process-wide: whatever a test sets is put back after it.
+class FrameworkFlagsTest : public testing::Test {
+ protected:
+  absl::FlagSaver saved_flags_;
+};
+
+TEST_F(FrameworkFlagsTest, EveryFlagIsRegisteredWithItsDefault) {
   struct Case {
     const char* name;
     const char* default_text;
@@ -87,13 +93,13 @@ TEST(FrameworkFlagsTest, EveryFlagIsRegisteredWithItsDefault) {
   }
 }
 
-TEST(FrameworkFlagsTest, RetiredFlagIsAcceptedAndIgnored) {
+TEST_F(FrameworkFlagsTest, RetiredFlagIsAcceptedAndIgnored) {
   absl::CommandLineFlag* flag = absl::FindCommandLineFlag("cord_enable_btree");
   ASSERT_NE(flag, nullptr);
   EXPECT_TRUE(flag->IsRetired());
 }
 
-TEST(FrameworkFlagsTest, HooksRanOnceWithTheDefaults) {
+TEST_F(FrameworkFlagsTest, HooksRanOnceWithTheDefaults) {
   EXPECT_EQ(absl::cord_internal::get_cordz_mean_interval(), 50000);
   EXPECT_EQ(CopySharingThreshold(), 512);
   EXPECT_FALSE(CordStealsFromRvalueStrings());
@@ -108,7 +114,7 @@ TEST(FrameworkFlagsTest, HooksRanOnceWithTheDefaults) {
   EXPECT_EQ(DeadlockDetectionMode(), 2);
 }
 
-TEST(FrameworkFlagsTest, DeadlockDetectionValueIsMappedToAMode) {
+TEST_F(FrameworkFlagsTest, DeadlockDetectionValueIsMappedToAMode) {
   struct Case {
     int32_t value;
     int32_t mode;
@@ -119,7 +125,7 @@ TEST(FrameworkFlagsTest, DeadlockDetectionValueIsMappedToAMode) {
   }
 }
 
-TEST(FrameworkFlagsTest, DeadlockDetectionDefaultFromEnvironment) {
+TEST_F(FrameworkFlagsTest, DeadlockDetectionDefaultFromEnvironment) {
   struct Case {
     const char* text;
     int32_t value;
@@ -157,7 +163,7 @@ TEST(FrameworkFlagsDeathTest, MutexLibraryKeepsNoLockGraph) {
 #endif
 }
 
-TEST(FrameworkFlagsTest, SamplersRefuseNonPositiveValues) {
+TEST_F(FrameworkFlagsTest, SamplersRefuseNonPositiveValues) {
   struct Case {
     absl::Flag<int32_t>* flag;
     int32_t value;
@@ -181,7 +187,7 @@ TEST(FrameworkFlagsTest, SamplersRefuseNonPositiveValues) {
   EXPECT_EQ(absl::container_internal::GetHashtablezMaxSamples(), 1048576);
 }
 
-TEST(FrameworkFlagsTest, ProcfsPrefixIsReplacedAndEmptied) {
+TEST_F(FrameworkFlagsTest, ProcfsPrefixIsReplacedAndEmptied) {
   EXPECT_EQ(ProcfsPrefix(), "");
   absl::SetFlag(&FLAGS_procfs_prefix, "/chroot");
   EXPECT_EQ(ProcfsPrefix(), "/chroot");
