@@ -10,7 +10,9 @@ endfunction()
 
 # kelm_test(NAME <target> SOURCES ... DEPS ...)
 # One test executable per area; every test case is registered with CTest as
-# its own process so that process-wide state cannot leak between cases.
+# its own process. The program must pass when run whole as well
+# (tools/run-tests-whole.sh): fixtures reset the process-wide state that
+# their tests change.
 function(kelm_test)
   cmake_parse_arguments(ARG "" "NAME" "SOURCES;DEPS" ${ARGN})
   add_executable(${ARG_NAME} ${ARG_SOURCES})

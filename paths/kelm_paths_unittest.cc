@@ -17,15 +17,15 @@
 #include "paths/kelm_core_paths.h"
 #include "paths/kelm_paths.h"
 
-// The path table is process-wide and caches every answer, so each case
-// expects a process of its own, as CTest runs them.
-
 namespace kelm_core {
 namespace {
 
 using kelmbase::FilePath;
 using kelmbase::PathService;
 
+// The path table is process-wide and caches every answer: each test starts
+// from a fresh table holding the two product providers, registered in the
+// order RegisterPathProviders uses (which registers once per process only).
 class KelmPathsTest : public testing::Test {
  protected:
   static constexpr const char* kVariables[] = {"HOME", "TMPDIR"};
@@ -39,10 +39,13 @@ class KelmPathsTest : public testing::Test {
     ASSERT_NE(nullptr, mkdtemp(dir_template));
     temp_dir_ = kelmbase::MakeAbsoluteFilePath(FilePath(dir_template));
     ASSERT_NE(nullptr, getcwd(old_cwd_, sizeof(old_cwd_)));
-    RegisterPathProviders();
+    PathService::ResetForTesting();
+    vantorel::RegisterPathProvider();
+    PathService::AddProvider(PathProvider, PATH_START, PATH_END);
   }
 
   void TearDown() override {
+    PathService::ResetForTesting();
     umask(old_umask_);
     ASSERT_EQ(0, chdir(old_cwd_));
     std::error_code ignored;
@@ -212,18 +215,16 @@ TEST_F(KelmPathsTest, CommonAssetsFromGeneratedFiles) {
   EXPECT_EQ(std::nullopt, Lookup(DIR_LOCALES));
 }
 
-bool OverrideProvider(int key, FilePath* result) {
-  if (key != FILE_CLIENT_CERT) return false;
-  *result = FilePath("/override/client.crt");
-  return true;
-}
-
 TEST_F(KelmPathsTest, SecondRegistrationRegistersNothing) {
-  PathService::AddProvider(OverrideProvider, FILE_CLIENT_CERT,
-                           FILE_CLIENT_CERT);
+  // Whether or not this is the process's first call, the providers have
+  // been registered once it returns.
   RegisterPathProviders();
-  // Had the core provider been registered again, it would answer first.
-  EXPECT_EQ("/override/client.crt", GetClientCertPath());
+  PathService::ResetForTesting();
+  RegisterPathProviders();
+  // Had the second call registered them again, they would answer.
+  EXPECT_EQ(std::nullopt, Lookup(FILE_CLIENT_CERT));
+  EXPECT_EQ(std::nullopt, Lookup(vantorel::DIR_KELM_HOME));
+  EXPECT_EQ("certs/client.crt", GetClientCertPath());
 }
 
 // A provider that breaks the keys the product providers depend on.

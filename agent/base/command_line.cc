@@ -68,6 +68,10 @@ CommandLine* CommandLine::Current() {
 
 bool CommandLine::IsInitialized() { return Current() != nullptr; }
 
+void CommandLine::ResetForTesting() {
+  delete g_current.exchange(nullptr, std::memory_order_acq_rel);
+}
+
 void CommandLine::SetFromArgvArray(int argc, const char* const* argv) {
   std::vector<std::string> args;
   args.reserve(argc > 0 ? static_cast<size_t>(argc) : 0);

@@ -36,6 +36,11 @@ class CommandLine {
   // Whether Init has run.
   static bool IsInitialized();
 
+  // Test hook: destroys the process-wide instance, so that Init may run
+  // again. Only while no other thread uses it and nobody keeps a pointer to
+  // it.
+  static void ResetForTesting();
+
   // Replaces the contents with `argc` NUL-terminated strings.
   void SetFromArgvArray(int argc, const char* const* argv);
 

@@ -13,15 +13,21 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Pair;
 
-// Parses into the process-wide instance; each test runs in its own process,
-// so every test gets a fresh one.
-CommandLine* Parse(std::vector<const char*> args) {
-  args.insert(args.begin(), "/usr/bin/tarvik");
-  EXPECT_TRUE(CommandLine::Init(static_cast<int>(args.size()), args.data()));
-  return CommandLine::Current();
-}
+// Each test starts without the process-wide instance and leaves none behind.
+class CommandLineTest : public testing::Test {
+ protected:
+  void SetUp() override { CommandLine::ResetForTesting(); }
+  void TearDown() override { CommandLine::ResetForTesting(); }
 
-TEST(CommandLineTest, InitOnceThenCurrent) {
+  // Parses into the process-wide instance.
+  static CommandLine* Parse(std::vector<const char*> args) {
+    args.insert(args.begin(), "/usr/bin/tarvik");
+    EXPECT_TRUE(CommandLine::Init(static_cast<int>(args.size()), args.data()));
+    return CommandLine::Current();
+  }
+};
+
+TEST_F(CommandLineTest, InitOnceThenCurrent) {
   EXPECT_FALSE(CommandLine::IsInitialized());
   EXPECT_EQ(CommandLine::Current(), nullptr);
   CommandLine* first = Parse({"--action=create"});
@@ -35,7 +41,7 @@ TEST(CommandLineTest, InitOnceThenCurrent) {
   EXPECT_EQ(first->GetProgram(), "/usr/bin/tarvik");
 }
 
-TEST(CommandLineTest, SwitchForms) {
+TEST_F(CommandLineTest, SwitchForms) {
   struct Case {
     const char* arg;
     const char* key;
@@ -51,9 +57,8 @@ TEST(CommandLineTest, SwitchForms) {
       {"  --a=1  ", "a", "1", "--a=1"},
       {"--logtofile", "logtofile", "", "--logtofile"},
   };
+  CommandLine* line = Parse({});
   for (const Case& c : cases) {
-    CommandLine* line = CommandLine::Current();
-    if (line == nullptr) line = Parse({});
     line->SetFromArgv({"prog", c.arg});
     EXPECT_THAT(line->switches(), ElementsAre(Pair(c.key, c.value))) << c.arg;
     EXPECT_THAT(line->argv(), ElementsAre("prog", c.argv_form)) << c.arg;
@@ -61,21 +66,21 @@ TEST(CommandLineTest, SwitchForms) {
   }
 }
 
-TEST(CommandLineTest, NonSwitchesArePlainArguments) {
+TEST_F(CommandLineTest, NonSwitchesArePlainArguments) {
   CommandLine* line = Parse({"-", "--", "plain", "--action=create"});
   EXPECT_FALSE(line->HasSwitch("action"));
   EXPECT_THAT(line->switches(), IsEmpty());
   EXPECT_THAT(line->GetArgs(), ElementsAre("-", "--", "plain", "--action=create"));
 }
 
-TEST(CommandLineTest, TerminatorEndsSwitchParsing) {
+TEST_F(CommandLineTest, TerminatorEndsSwitchParsing) {
   CommandLine* line = Parse({"--", "--action=create"});
   EXPECT_FALSE(line->HasSwitch("action"));
   EXPECT_EQ(line->GetSwitchValue("action"), "");
   EXPECT_THAT(line->GetArgs(), ElementsAre("--", "--action=create"));
 }
 
-TEST(CommandLineTest, LastSwitchWinsAndArgvKeepsBoth) {
+TEST_F(CommandLineTest, LastSwitchWinsAndArgvKeepsBoth) {
   CommandLine* line = Parse({"x", "--a=1", "y", "--a=2"});
   EXPECT_EQ(line->GetSwitchValue("a"), "2");
   EXPECT_THAT(line->argv(),
@@ -83,7 +88,7 @@ TEST(CommandLineTest, LastSwitchWinsAndArgvKeepsBoth) {
   EXPECT_THAT(line->GetArgs(), ElementsAre("x", "y"));
 }
 
-TEST(CommandLineTest, AppendSwitchWithoutPrefixGetsDashes) {
+TEST_F(CommandLineTest, AppendSwitchWithoutPrefixGetsDashes) {
   CommandLine* line = Parse({"arg"});
   line->AppendSwitch("name", "value");
   line->AppendSwitch("-single", "");
@@ -94,7 +99,7 @@ TEST(CommandLineTest, AppendSwitchWithoutPrefixGetsDashes) {
   EXPECT_FALSE(line->HasSwitch("Name"));
 }
 
-TEST(CommandLineTest, AsciiSwitchValue) {
+TEST_F(CommandLineTest, AsciiSwitchValue) {
   CommandLine* line = Parse({"--action=cr\xc3\xa9\x61te", "--b=plain"});
   EXPECT_EQ(line->GetSwitchValue("action"), "cr\xc3\xa9\x61te");
   EXPECT_EQ(line->GetAsciiSwitchValue("action"), "");
@@ -102,7 +107,7 @@ TEST(CommandLineTest, AsciiSwitchValue) {
   EXPECT_EQ(line->GetAsciiSwitchValue("missing"), "");
 }
 
-TEST(CommandLineTest, ProgramIsTrimmedAndEmptyArgvLeavesItEmpty) {
+TEST_F(CommandLineTest, ProgramIsTrimmedAndEmptyArgvLeavesItEmpty) {
   CommandLine* line = Parse({});
   line->SetFromArgv({"  /bin/x \t", "--a"});
   EXPECT_EQ(line->GetProgram(), "/bin/x");
@@ -112,7 +117,7 @@ TEST(CommandLineTest, ProgramIsTrimmedAndEmptyArgvLeavesItEmpty) {
   EXPECT_THAT(line->switches(), IsEmpty());
 }
 
-TEST(CommandLineTest, ProgramStopsAtEmbeddedNul) {
+TEST_F(CommandLineTest, ProgramStopsAtEmbeddedNul) {
   CommandLine* line = Parse({});
   line->SetFromArgv({std::string("/bin/x\0junk", 11)});
   EXPECT_EQ(line->GetProgram(), "/bin/x");

@@ -108,4 +108,17 @@ void PathService::AddProvider(ProviderFunc provider, int key_start,
   table.providers = new PathProviderEntry{provider, table.providers, false};
 }
 
+// static
+void PathService::ResetForTesting() {
+  PathTable& table = GetPathTable();
+  ScopedLock scoped_lock(table.lock);
+  table.cache.clear();
+  table.overrides.clear();
+  while (!table.providers->is_static) {
+    PathProviderEntry* added = table.providers;
+    table.providers = added->next;
+    delete added;
+  }
+}
+
 }  // namespace kelmbase

@@ -32,6 +32,11 @@ class PathService {
   // Puts `provider` in front of all earlier ones. The key range documents
   // what the provider serves; it is not used to route lookups.
   static void AddProvider(ProviderFunc provider, int key_start, int key_end);
+
+  // Test hook: forgets every cached answer and override and drops the
+  // providers that AddProvider added, as in a fresh process. Only while no
+  // other thread uses the service.
+  static void ResetForTesting();
 };
 
 }  // namespace kelmbase

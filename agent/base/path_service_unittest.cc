@@ -20,13 +20,17 @@
 #include "agent/base/test/scoped_environment_restorer.h"
 #include "gtest/gtest.h"
 
-// The path table lives for the whole process and caches every answer, so
-// each case expects a process of its own (as CTest runs them) and keys that
-// no other case in the process has looked up.
-
 namespace kelmbase {
 namespace {
 
+std::atomic<int> g_older_calls{0};
+std::atomic<int> g_newer_calls{0};
+std::atomic<int> g_threaded_calls{0};
+std::string g_answer_dir;
+
+// The path table is process-wide and caches every answer: each test starts
+// from a fresh table, with no provider of an earlier test, and zeroed
+// provider counters.
 class PathServiceTest : public testing::Test {
  protected:
   static constexpr const char* kVariables[] = {
@@ -34,6 +38,11 @@ class PathServiceTest : public testing::Test {
       "XDG_CACHE_HOME", "xdg_config_home", "xdg_cache_home"};
 
   void SetUp() override {
+    PathService::ResetForTesting();
+    g_older_calls = 0;
+    g_newer_calls = 0;
+    g_threaded_calls = 0;
+    g_answer_dir.clear();
     // A fixed umask, so that what the test makes does not depend on the
     // caller's.
     old_umask_ = umask(022);
@@ -44,6 +53,7 @@ class PathServiceTest : public testing::Test {
   }
 
   void TearDown() override {
+    PathService::ResetForTesting();
     umask(old_umask_);
     ASSERT_EQ(0, chdir(old_cwd_));
     std::error_code ignored;
@@ -64,10 +74,6 @@ constexpr int kParentRefKey = 9004;
 constexpr int kMissingParentRefKey = 9005;
 constexpr int kRelativeKey = 9006;
 constexpr int kUnknownKey = 9999;
-
-std::atomic<int> g_older_calls{0};
-std::atomic<int> g_newer_calls{0};
-std::string g_answer_dir;
 
 bool OlderProvider(int key, FilePath* result) {
   ++g_older_calls;
@@ -174,6 +180,23 @@ TEST_F(PathServiceTest, ParentReferencesAreResolved) {
   // Other paths, relative ones included, come back as given.
   ASSERT_TRUE(PathService::Get(kRelativeKey, &path));
   EXPECT_EQ(FilePath("relative/./path"), path);
+}
+
+TEST_F(PathServiceTest, ResetForTestingStartsOver) {
+  PathService::AddProvider(NewerProvider, 9000, 9010);
+  setenv("HOME", "/home/first", 1);
+  FilePath path;
+  ASSERT_TRUE(PathService::Get(kCountedKey, &path));
+  ASSERT_TRUE(PathService::Get(DIR_HOME, &path));
+  EXPECT_EQ(FilePath("/home/first"), path);
+
+  PathService::ResetForTesting();
+  setenv("HOME", "/home/second", 1);
+  // The added provider is gone, the cached answer forgotten, and the
+  // built-in providers still answer.
+  EXPECT_FALSE(PathService::Get(kCountedKey, &path));
+  ASSERT_TRUE(PathService::Get(DIR_HOME, &path));
+  EXPECT_EQ(FilePath("/home/second"), path);
 }
 
 TEST_F(PathServiceTest, CurrentDirectoryIsNeverCached) {
@@ -284,8 +307,6 @@ TEST_F(PathServiceTest, DesktopWithoutHome) {
   ASSERT_TRUE(PathService::Get(DIR_USER_DESKTOP, &path));
   EXPECT_EQ(FilePath("/tmp"), path);
 }
-
-std::atomic<int> g_threaded_calls{0};
 
 bool ThreadedProvider(int key, FilePath* result) {
   if (key != 9500) return false;

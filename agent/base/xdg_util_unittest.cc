@@ -11,15 +11,18 @@
 
 #include "agent/base/environment.h"
 #include "agent/base/files/file_path.h"
-#include "agent/base/xdg_user_dir_lookup.h"
+#include "agent/base/path_service.h"
 #include "agent/base/test/scoped_environment_restorer.h"
+#include "agent/base/xdg_user_dir_lookup.h"
 #include "gtest/gtest.h"
 
 namespace kelmbase {
 namespace {
 
 // Keeps the variables that the lookups read, restores them afterwards, and
-// gives each test a scratch directory that serves as HOME.
+// gives each test a scratch directory that serves as HOME. The fallbacks
+// ask the path service for the home directory, so its cached answers are
+// forgotten first.
 class XdgTest : public testing::Test {
  protected:
   static constexpr const char* kVariables[] = {
@@ -27,6 +30,7 @@ class XdgTest : public testing::Test {
       "xdg_config_home", "xdg_cache_home"};
 
   void SetUp() override {
+    PathService::ResetForTesting();
     for (const char* name : kVariables) unsetenv(name);
     // A fixed umask, so that what the test makes does not depend on the
     // caller's.

@@ -8,11 +8,13 @@
 #include "agent/base/command_line.h"
 #include "agent/base/files/file_path.h"
 #include "agent/base/files/file_util.h"
+#include "agent/base/path_service.h"
 #include "agent/base/test/scoped_environment_restorer.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "internal/certificate/test/client_auth_test_util.h"
 #include "paths/kelm_core_paths.h"
+#include "paths/kelm_paths.h"
 
 namespace vantorel {
 namespace {
@@ -83,9 +85,19 @@ TEST(GetSignatureLenTest, RsaModulusBytesAndFailures) {
 }
 
 // The loaders read the switch-less environment: each case sets the
-// variables it needs in a private folder.
+// variables it needs in a private folder, and starts without a command line
+// and with a fresh path table.
 class CertLoaderTest : public testing::Test {
  protected:
+  void SetUp() override {
+    kelmbase::CommandLine::ResetForTesting();
+    kelmbase::PathService::ResetForTesting();
+  }
+  void TearDown() override {
+    kelmbase::CommandLine::ResetForTesting();
+    kelmbase::PathService::ResetForTesting();
+  }
+
   kelmbase::test::ScopedEnvironmentRestorer saved_{
       "HOME", "KELM_CLIENT_CERT", "KELM_CLIENT_PRIVKEY",
       "KELM_CLIENT_CERT_CHAIN"};
@@ -122,7 +134,11 @@ TEST_F(CertLoaderTest, DefaultFilesAreAnnouncedAtErrorThenRead) {
   unsetenv("KELM_CLIENT_CERT");
   unsetenv("KELM_CLIENT_PRIVKEY");
   setenv("HOME", dir_.path().c_str(), 1);
-  kelm_core::RegisterPathProviders();
+  // The providers main registers, in its order (RegisterPathProviders
+  // registers once per process only).
+  vantorel::RegisterPathProvider();
+  kelmbase::PathService::AddProvider(
+      kelm_core::PathProvider, kelm_core::PATH_START, kelm_core::PATH_END);
   const std::string cert_path = kelm_core::GetClientCertPath();
   const std::string key_path = kelm_core::GetClientKeyPath();
   ASSERT_EQ(cert_path.rfind(dir_.path() + "/", 0), 0u) << cert_path;
@@ -182,7 +198,7 @@ TEST_F(CertLoaderTest, SwitchTakesPrecedenceOverVariable) {
   const std::string from_switch = dir_.Write("s", "from switch");
   const std::string from_variable = dir_.Write("v", "from variable");
   const char* program[] = {"test"};
-  kelmbase::CommandLine::Init(1, program);
+  ASSERT_TRUE(kelmbase::CommandLine::Init(1, program));
   for (const Loader& l : loaders) {
     setenv(l.variable, from_variable.c_str(), 1);
     struct {
@@ -204,7 +220,6 @@ TEST_F(CertLoaderTest, SwitchTakesPrecedenceOverVariable) {
     }
     unsetenv(l.variable);
   }
-  kelmbase::CommandLine::Current()->SetFromArgv({"test"});
 }
 
 // One certificate object from a PEM sequence: the first certificate with

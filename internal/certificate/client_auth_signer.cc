@@ -2,6 +2,7 @@
 
 #include <openssl/pool.h>
 
+#include <atomic>
 #include <memory>
 #include <utility>
 
@@ -69,6 +70,10 @@ void SignCompleted(scoped_refptr<kelmbase::TaskRunner> reply_runner,
       0, 15000, 30, 1);
 }
 
+// Set by ResetKeylessWarningThrottleForTesting: the next key-less request
+// arms the throttle anew.
+std::atomic<bool> g_rearm_no_key_throttle{false};
+
 // Made and armed on first use, so that the first key-less request of the
 // process is normally not logged.
 TimedLogThrottle& NoKeyThrottle() {
@@ -77,6 +82,9 @@ TimedLogThrottle& NoKeyThrottle() {
     created->Reset();
     return created;
   }();
+  if (g_rearm_no_key_throttle.exchange(false, std::memory_order_relaxed)) {
+    throttle->Reset();
+  }
   return *throttle;
 }
 
@@ -103,6 +111,11 @@ void ClientAuthSigner::InitFromCreds(ClientAuthCreds* creds) {
     intermediate_ders_.push_back(BufferBytes(intermediate.get()));
   }
   LOG(INFO) << "Created singleton instance of ClientAuthSigner.";
+}
+
+// static
+void ClientAuthSigner::ResetKeylessWarningThrottleForTesting() {
+  g_rearm_no_key_throttle.store(true, std::memory_order_relaxed);
 }
 
 void ClientAuthSigner::SignWithAlgorithm(uint16_t algorithm,

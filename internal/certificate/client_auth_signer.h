@@ -66,6 +66,11 @@ class ClientAuthSigner : public kelmbase::RefCountedThreadSafe<ClientAuthSigner>
   bool cert_checked() const { return cert_checked_; }
   int32_t last_cert_result() const { return last_cert_result_; }
 
+  // Test hook: the next key-less request arms the process-wide warning
+  // throttle anew, as the first one of the process does, so it logs
+  // nothing.
+  static void ResetKeylessWarningThrottleForTesting();
+
  protected:
   friend class kelmbase::RefCountedThreadSafe<ClientAuthSigner>;
   virtual ~ClientAuthSigner();

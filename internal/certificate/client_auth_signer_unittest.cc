@@ -73,6 +73,10 @@ class TestCreds : public ClientAuthCreds {
 class ClientAuthSignerTest : public testing::Test {
  protected:
   ClientAuthSignerTest() {
+    // Key-less requests of earlier tests have used the process-wide
+    // warning throttle; the first one here arms it as if it were the
+    // process's first.
+    ClientAuthSigner::ResetKeylessWarningThrottleForTesting();
     creds_ = test::MakeDeviceCredentials();
     signing_thread_.Start();
   }
@@ -288,9 +292,9 @@ std::vector<std::string> SignBurstOnWorker(
   return answers.received;
 }
 
-// Each test case runs in a process of its own, so the first request here is
-// the first key-less request of the process: the throttle is made and armed
-// by it, and it logs nothing. After that, at most one WARNING per second.
+// The first key-less request after the fixture's reset arms the throttle,
+// as the first one of the process does, and logs nothing. After that, at
+// most one WARNING per second.
 TEST_F(ClientAuthSignerTest, KeylessWarningIsThrottled) {
   const std::string warning = "No private key, hence empty signature.";
   testing::internal::CaptureStderr();

@@ -167,9 +167,24 @@ TEST(TaskAnnotatorTest, PlaceholderTaskDoesNotCountAsCurrent) {
   }
 }
 
+// The trace log is process-wide and keeps its buffer across recording
+// sessions: each test starts with recording off and nothing stored, and
+// leaves it so.
+class TaskAnnotatorTracingTest : public testing::Test {
+ protected:
+  void SetUp() override { StopAndDiscard(); }
+  void TearDown() override { StopAndDiscard(); }
+
+  static void StopAndDiscard() {
+    trace_event::TraceLog* log = trace_event::TraceLog::GetInstance();
+    log->SetDisabled(trace_event::TraceLog::kRecordingMode);
+    log->Flush([](const trace_event::TraceEvent&) {});
+  }
+};
+
 // With "toplevel.flow" recording, posting and running a task are two
 // complete events bound into one flow by the task's trace id.
-TEST(TaskAnnotatorTracingTest, PostedTaskLeavesAFlowFromPostToRun) {
+TEST_F(TaskAnnotatorTracingTest, PostedTaskLeavesAFlowFromPostToRun) {
   using trace_event::TraceLog;
   TraceLog* log = TraceLog::GetInstance();
   log->SetEnabled(trace_event::TraceRecordingConfig(),
@@ -225,7 +240,7 @@ TEST(TaskAnnotatorTracingTest, PostedTaskLeavesAFlowFromPostToRun) {
   }
 }
 
-TEST(TaskAnnotatorTracingTest, IpcSliceCarriesTheHashAndTheDelay) {
+TEST_F(TaskAnnotatorTracingTest, IpcSliceCarriesTheHashAndTheDelay) {
   trace_event::TraceRecordingConfig config;
   config.category_filter.disabled_categories() = {
       "disabled-by-default-toplevel.ipc"};

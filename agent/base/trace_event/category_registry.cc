@@ -1,6 +1,7 @@
 #include "agent/base/trace_event/category_registry.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 
 namespace kelmbase {
@@ -304,6 +305,19 @@ CategoryRegistry::Range CategoryRegistry::GetAllCategories() {
 // static
 size_t CategoryRegistry::size() {
   return g_category_count.load(std::memory_order_acquire);
+}
+
+// static
+void CategoryRegistry::ResetForTesting() {
+  const size_t count = g_category_count.exchange(kNumBuiltinCategories,
+                                                 std::memory_order_acq_rel);
+  for (size_t i = kNumBuiltinCategories; i < count; ++i) {
+    TraceCategory& entry = internal::g_categories[i];
+    free(const_cast<char*>(
+        entry.name.exchange(nullptr, std::memory_order_relaxed)));
+    entry.state.store(0, std::memory_order_relaxed);
+    entry.filter_mask.store(0, std::memory_order_relaxed);
+  }
 }
 
 }  // namespace trace_event

@@ -78,6 +78,12 @@ class CategoryRegistry {
   // The number of entries in use.
   static size_t size();
 
+  // Test hook: removes the entries added at run time (their names are
+  // freed and their states cleared), leaving the built-in table alone. Only
+  // while no other thread uses the registry and nothing keeps an added
+  // entry.
+  static void ResetForTesting();
+
   // The entry that owns a state byte (the state byte is the entry's first
   // member).
   static TraceCategory* FromStatePtr(const uint8_t* state) {

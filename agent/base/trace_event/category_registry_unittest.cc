@@ -11,7 +11,15 @@ namespace kelmbase {
 namespace trace_event {
 namespace {
 
-TEST(CategoryRegistryTest, BuiltinTableHasItsFixedShape) {
+// The registry is process-wide and only grows: each test starts with the
+// built-in table alone, and leaves it so.
+class CategoryRegistryTest : public testing::Test {
+ protected:
+  void SetUp() override { CategoryRegistry::ResetForTesting(); }
+  void TearDown() override { CategoryRegistry::ResetForTesting(); }
+};
+
+TEST_F(CategoryRegistryTest, BuiltinTableHasItsFixedShape) {
   EXPECT_EQ(CategoryRegistry::size(), CategoryRegistry::kNumBuiltinCategories);
   EXPECT_STREQ(CategoryRegistry::Builtin(CategoryRegistry::kCategoryExhausted)
                    ->category_name(),
@@ -46,7 +54,7 @@ TEST(CategoryRegistryTest, BuiltinTableHasItsFixedShape) {
   EXPECT_EQ(disabled_by_default, 93u);
 }
 
-TEST(CategoryRegistryTest, ProgramCategoriesAreBuiltinEntries) {
+TEST_F(CategoryRegistryTest, ProgramCategoriesAreBuiltinEntries) {
   struct Case {
     CategoryRegistry::BuiltinIndex index;
     const char* name;
@@ -81,15 +89,13 @@ TEST(CategoryRegistryTest, ProgramCategoriesAreBuiltinEntries) {
   EXPECT_EQ(CategoryRegistry::size(), CategoryRegistry::kNumBuiltinCategories);
 }
 
-TEST(CategoryRegistryTest, StatePointerIsTheEntry) {
+TEST_F(CategoryRegistryTest, StatePointerIsTheEntry) {
   TraceCategory* base = CategoryRegistry::Builtin(CategoryRegistry::kBase);
   const uint8_t* state = reinterpret_cast<const uint8_t*>(&base->state);
   EXPECT_EQ(CategoryRegistry::FromStatePtr(state), base);
 }
 
-// Fills the registry, so it runs in a process of its own (this binary holds
-// only these tests).
-TEST(CategoryRegistryTest, SixtyThreeNewNamesFitTheSixtyFourthIsRefused) {
+TEST_F(CategoryRegistryTest, SixtyThreeNewNamesFitTheSixtyFourthIsRefused) {
   TraceLog* log = TraceLog::GetInstance();
   TraceCategory* first = log->GetCategoryState("new.category.0");
   EXPECT_EQ(first, &internal::g_categories[237]);

@@ -591,8 +591,12 @@ TEST_F(TraceLogTest, ThreadNamesAccumulate) {
 }
 
 TEST_F(TraceLogTest, EventsFromInsideTheLogAreDropped) {
-  static std::atomic<int> hook_calls{0};
-  static TraceEventHandle inner_handle = 1;
+  // Statics, for the capture-less hook; set here, so that a repeated run
+  // starts from the same values.
+  static std::atomic<int> hook_calls;
+  static TraceEventHandle inner_handle;
+  hook_calls = 0;
+  inner_handle = 1;
   log()->SetAddTraceEventOverrideHook(
       [](TraceEvent* event, bool, TraceEventHandle* handle) {
         ++hook_calls;

@@ -22,6 +22,7 @@
 #include "agent/base/files/file_enumerator.h"
 #include "agent/base/files/file_path.h"
 #include "agent/base/files/file_util.h"
+#include "agent/base/path_service.h"
 #include "agent/base/synchronization/waitable_event.h"
 #include "agent/base/test/scoped_environment_restorer.h"
 #include "agent/base/threading/thread.h"
@@ -31,6 +32,7 @@
 #include "internal/certificate/test/client_auth_test_util.h"
 #include "internal/sdk/kelm_core/auth/kelm_auth_c_api.h"
 #include "paths/kelm_core_paths.h"
+#include "paths/kelm_paths.h"
 
 namespace {
 
@@ -77,11 +79,19 @@ class ClientAuthGeneratorTest : public testing::Test {
     for (const char* name : kSavedVariables) unsetenv(name);
     setenv("HOME", home_.c_str(), 1);
     old_umask_ = umask(033);
-    // As main does; the path table then answers from this HOME.
-    kelm_core::RegisterPathProviders();
+    // A fresh path table with the providers main registers, in its order
+    // (RegisterPathProviders registers once per process only); it then
+    // answers from this HOME. No command line, as before main makes one.
+    kelmbase::PathService::ResetForTesting();
+    vantorel::RegisterPathProvider();
+    kelmbase::PathService::AddProvider(
+        kelm_core::PathProvider, kelm_core::PATH_START, kelm_core::PATH_END);
+    kelmbase::CommandLine::ResetForTesting();
   }
 
   void TearDown() override {
+    kelmbase::CommandLine::ResetForTesting();
+    kelmbase::PathService::ResetForTesting();
     umask(old_umask_);
     kelmbase::DoDeleteFile(kelmbase::FilePath(home_), /*recursive=*/true);
   }

@@ -202,7 +202,7 @@ class JsonReader {
 };
 
 std::string TestDataPath(const char* file) {
-  return std::string(KELM_SHARED_TESTDATA_DIR) + "/wycheproof/" + file;
+  return std::string(KELM_WYCHEPROOF_TESTDATA_DIR) + "/" + file;
 }
 
 bool ReadJsonFile(const std::string& path, Json* out) {
