@@ -60,8 +60,7 @@ bool ReadCredentialFile(const std::string& path, size_t max_size,
     return false;
   }
   if (!S_ISREG(info.st_mode)) {
-    LOG(ERROR) << "ReadCredentialFile: " << path
-               << " is not a regular file.";
+    LOG(ERROR) << "ReadCredentialFile: " << path << " is not a regular file.";
     return false;
   }
   if (static_cast<unsigned long long>(info.st_size) > max_size) {
@@ -78,8 +77,8 @@ bool ReadCredentialFile(const std::string& path, size_t max_size,
   // The stream owns the descriptor from here on.
   (void)fd.release();
   // The limit holds even for a file that grows while it is read.
-  const bool read = kelmbase::ReadStreamToStringWithMaxSize(stream, max_size,
-                                                            contents);
+  const bool read =
+      kelmbase::ReadStreamToStringWithMaxSize(stream, max_size, contents);
   const bool grew = contents->size() == max_size;
   const int read_errno = errno;
   fclose(stream);
@@ -107,8 +106,8 @@ std::string DescribeCredentialText(const std::string& text) {
       line.compare(0, begin_length, kPemBegin) == 0 &&
       line.compare(line.size() - dashes_length, dashes_length, kPemDashes) ==
           0) {
-    label = line.substr(begin_length,
-                        line.size() - begin_length - dashes_length);
+    label =
+        line.substr(begin_length, line.size() - begin_length - dashes_length);
   }
   std::string summary = "[" + std::to_string(text.size()) + " bytes, ";
   if (!IsShowableLabel(label)) return summary + "no PEM label]";

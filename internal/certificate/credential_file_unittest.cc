@@ -75,7 +75,8 @@ TEST(ReadCredentialFileTest, RefusesWhatIsNotASmallRegularFile) {
       {folder, " is not a regular file."},
       {big, " holds 101 bytes, more than the 100 allowed."},
       {folder + "/../x", "a path with a \"..\" component is not read."},
-      {dir.path() + "/x/y", "cannot open " + dir.path() + "/x/y: Not a directory"},
+      {dir.path() + "/x/y",
+       "cannot open " + dir.path() + "/x/y: Not a directory"},
   };
   for (const Case& c : cases) {
     std::string contents = "old";
@@ -112,7 +113,8 @@ TEST(DescribeCredentialTextTest, LengthAndFirstLabelOnly) {
       {"junk\n-----BEGIN CERTIFICATE-----\n", "[33 bytes, no PEM label]"},
       {"-----BEGIN -----\n", "[17 bytes, no PEM label]"},
       {"-----BEGIN CERT\x01-----\n", "[22 bytes, no PEM label]"},
-      {"-----BEGIN " + std::string(41, 'A') + "-----", "[57 bytes, no PEM label]"},
+      {"-----BEGIN " + std::string(41, 'A') + "-----",
+       "[57 bytes, no PEM label]"},
       {"-----BEGIN CERTIFICATE", "[22 bytes, no PEM label]"},
   };
   for (const Case& c : cases) {

@@ -13,7 +13,6 @@
 
 #include <csignal>
 #include <functional>
-
 #include <regex>
 #include <string>
 #include <vector>
@@ -41,6 +40,7 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::SizeIs;
+using vantorel::test::EntryNames;
 
 constexpr char kPlaceholderHex[] = "41413a42423a43433a44443a45453a4646";
 
@@ -467,10 +467,6 @@ TEST_F(ClientAuthGeneratorTest, CreateWithTemplateOnlyWritesDeviceCertOnly) {
   EXPECT_THAT(chain, SizeIs(1));
 }
 
-std::vector<std::string> Names(const std::string& dir) {
-  return vantorel::test::EntryNames(dir);
-}
-
 // A failure anywhere before the new pair replaces the old one leaves the old
 // pair byte for byte, and no temporary file beside it.
 TEST_F(ClientAuthGeneratorTest, CreateFailuresKeepTheOldPair) {
@@ -500,7 +496,7 @@ TEST_F(ClientAuthGeneratorTest, CreateFailuresKeepTheOldPair) {
   const std::string cert = ReadFile(CertPath());
   const std::string key = ReadFile(KeyPath());
   const std::string folder = home_ + "/.config/kelm_shell/certs";
-  const std::vector<std::string> names = Names(folder);
+  const std::vector<std::string> names = EntryNames(folder);
   EXPECT_THAT(names, ElementsAre(".tarvik.lock", "client.crt",
                                  "client.key.bin"));
   for (const Case& c : cases) {
@@ -514,7 +510,7 @@ TEST_F(ClientAuthGeneratorTest, CreateFailuresKeepTheOldPair) {
         << c.variable << "=" << c.value;
     EXPECT_EQ(ReadFile(CertPath()), cert) << c.variable << "=" << c.value;
     EXPECT_EQ(ReadFile(KeyPath()), key) << c.variable << "=" << c.value;
-    EXPECT_EQ(Names(folder), names) << c.variable << "=" << c.value;
+    EXPECT_EQ(EntryNames(folder), names) << c.variable << "=" << c.value;
   }
 }
 
@@ -550,7 +546,7 @@ TEST_F(ClientAuthGeneratorTest, CreateWriteFailureKeepsTheOldPair) {
   EXPECT_EQ(texts.back(), "WriteStringToFile: WriteFile failed.");
   EXPECT_EQ(ReadFile(CertPath()), cert);
   EXPECT_EQ(ReadFile(KeyPath()), key);
-  EXPECT_THAT(Names(folder),
+  EXPECT_THAT(EntryNames(folder),
               ElementsAre(".tarvik.lock", "client.crt", "client.key.bin"));
 }
 
@@ -588,7 +584,7 @@ TEST_F(ClientAuthGeneratorTest, OneFileForCertificateAndKeyIsRefused) {
                 'E')
           << action << " " << log;
       EXPECT_EQ(ReadFile(dir + "/pair"), "both");
-      EXPECT_THAT(Names(dir), ElementsAre("link", "pair")) << action;
+      EXPECT_THAT(EntryNames(dir), ElementsAre("link", "pair")) << action;
     }
   }
 }
@@ -666,7 +662,7 @@ TEST_F(ClientAuthGeneratorTest, WritersRemoveLeftoverTemporaryFiles) {
                            "/.client.key.bin.tarvik-Zz9900, left by an "
                            "interrupted run."),
               'W');
-    for (const std::string& name : Names(folder)) {
+    for (const std::string& name : EntryNames(folder)) {
       EXPECT_THAT(name, Not(HasSubstr(".tarvik-"))) << log;
     }
     EXPECT_EQ(ReadFile(folder + "/notes"), "mine");
@@ -680,10 +676,8 @@ TEST_F(ClientAuthGeneratorTest, NonAsciiPathSwitchesAreUsed) {
   const std::string key = home_ + "/s\xc3\xa9/k\xff.bin";
   const std::string cert_switch = "--kelm_client_cert=" + cert;
   const std::string key_switch = "--kelm_client_privkey=" + key;
-  const char* argv[] = {"tarvik"};
-  kelmbase::CommandLine::Init(1, argv);
-  kelmbase::CommandLine::Current()->SetFromArgv(
-      {"tarvik", cert_switch, key_switch});
+  const char* argv[] = {"tarvik", cert_switch.c_str(), key_switch.c_str()};
+  ASSERT_TRUE(kelmbase::CommandLine::Init(3, argv));
   std::string cert_file;
   std::string key_file;
   testing::internal::CaptureStderr();
@@ -700,7 +694,6 @@ TEST_F(ClientAuthGeneratorTest, NonAsciiPathSwitchesAreUsed) {
   ASSERT_TRUE(generator.Delete());
   EXPECT_FALSE(kelmbase::PathExists(kelmbase::FilePath(cert)));
   EXPECT_EQ(ReadFile(CertPath()), "default");
-  kelmbase::CommandLine::Current()->SetFromArgv({"tarvik"});
 }
 
 }  // namespace

@@ -44,11 +44,10 @@ bool IsLeftoverName(const std::string& name, const std::string& prefix) {
 }
 
 bool IsEmptyFolder(const std::string& path) {
-  kelmbase::FileEnumerator entries(
-      kelmbase::FilePath(path), false,
-      kelmbase::FileEnumerator::kFiles |
-          kelmbase::FileEnumerator::kDirectories |
-          kelmbase::FileEnumerator::kShowSymLinks);
+  kelmbase::FileEnumerator entries(kelmbase::FilePath(path), false,
+                                   kelmbase::FileEnumerator::kFiles |
+                                       kelmbase::FileEnumerator::kDirectories |
+                                       kelmbase::FileEnumerator::kShowSymLinks);
   return entries.Next().empty();
 }
 
@@ -56,8 +55,7 @@ bool IsEmptyFolder(const std::string& path) {
 bool WriteAll(int fd, const std::string& data) {
   size_t written = 0;
   while (written < data.size()) {
-    const ssize_t n =
-        write(fd, data.data() + written, data.size() - written);
+    const ssize_t n = write(fd, data.data() + written, data.size() - written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = EIO;
@@ -83,8 +81,8 @@ bool SyncFolder(const kelmbase::FilePath& dir) {
   return fd.is_valid() && SyncFd(fd.get());
 }
 
-void LogFailure(const char* function, const char* what,
-                const std::string& path, int error) {
+void LogFailure(const char* function, const char* what, const std::string& path,
+                int error) {
   LOG(ERROR) << function << ": cannot " << what << " " << path << ": "
              << std::strerror(error);
 }

@@ -19,14 +19,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
-std::string ReadFile(const std::string& path) {
-  return test::ReadFileOrEmpty(path);
-}
-
-std::vector<std::string> Names(const std::string& dir) {
-  return test::EntryNames(dir);
-}
-
 // Things at a credential path: which may be replaced or removed, and the
 // record that refuses the others. Refused entries are never removed.
 TEST(CredentialFileWriterTest, OnlyFilesLinksAndEmptyFoldersAreReplaceable) {
@@ -132,15 +124,15 @@ TEST(CredentialFileWriterTest, RemovesOnlyLeftoversOfThisTarget) {
   testing::internal::CaptureStderr();
   RemoveLeftoverTemporaryFiles(d + "/client.crt");
   const std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_THAT(Names(d),
+  EXPECT_THAT(test::EntryNames(d),
               UnorderedElementsAre(
                   "client.crt", ".client.crt.tarvik-short",
                   ".client.crt.tarvik-toolong7", ".client.crt.tarvik-ab.c12",
                   "client.crt.tarvik-Ab12Z9", ".client.key.tarvik-Ab12Z9",
                   ".client.crt.XXXXXX", ".client.crt.tarvik-FIFO00",
                   ".client.crt.tarvik-DIR000"));
-  EXPECT_EQ(test::SeverityOf(log, "RemoveLeftoverTemporaryFiles: removed " +
-                                      d + "/.client.crt.tarvik-Ab12Z9, left "
+  EXPECT_EQ(test::SeverityOf(log, "RemoveLeftoverTemporaryFiles: removed " + d +
+                                      "/.client.crt.tarvik-Ab12Z9, left "
                                       "by an interrupted run."),
             'W');
   // A folder that is not there holds no leftovers.
@@ -154,12 +146,13 @@ TEST(CredentialFileWriterTest, StagedFileReplacesOnlyWhenCommitted) {
   {
     StagedFile staged(target);
     ASSERT_EQ(staged.Write("new"), StagedFile::Result::kOk);
-    EXPECT_EQ(ReadFile(target), "old");
-    EXPECT_EQ(Names(dir.path() + "/certs").size(), 2u);
+    EXPECT_EQ(test::ReadFileOrEmpty(target), "old");
+    EXPECT_EQ(test::EntryNames(dir.path() + "/certs").size(), 2u);
   }
   // Dropped uncommitted: the temporary file is gone, the target unchanged.
-  EXPECT_THAT(Names(dir.path() + "/certs"), ElementsAre("client.crt"));
-  EXPECT_EQ(ReadFile(target), "old");
+  EXPECT_THAT(test::EntryNames(dir.path() + "/certs"),
+              ElementsAre("client.crt"));
+  EXPECT_EQ(test::ReadFileOrEmpty(target), "old");
 
   // A link at the target is replaced, not written through; an empty folder
   // there makes way.
@@ -172,14 +165,14 @@ TEST(CredentialFileWriterTest, StagedFileReplacesOnlyWhenCommitted) {
     StagedFile staged(path);
     ASSERT_EQ(staged.Write("new"), StagedFile::Result::kOk) << path;
     ASSERT_TRUE(staged.Commit()) << path;
-    EXPECT_EQ(ReadFile(path), "new") << path;
+    EXPECT_EQ(test::ReadFileOrEmpty(path), "new") << path;
     struct stat info;
     ASSERT_EQ(lstat(path.c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode)) << path;
     EXPECT_EQ(info.st_mode & 07777, 0644u) << path;
   }
-  EXPECT_EQ(ReadFile(elsewhere), "theirs");
-  EXPECT_THAT(Names(dir.path() + "/certs"),
+  EXPECT_EQ(test::ReadFileOrEmpty(elsewhere), "theirs");
+  EXPECT_THAT(test::EntryNames(dir.path() + "/certs"),
               UnorderedElementsAre("client.crt", "link", "folder"));
 }
 
@@ -192,8 +185,8 @@ TEST(CredentialFileWriterTest, FailuresSayWhy) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(staged.Write("data"), StagedFile::Result::kWriteFailed);
     EXPECT_THAT(testing::internal::GetCapturedStderr(),
-                HasSubstr("] MakeParentFolders: cannot make the folder " + blocker +
-                          ": File exists\n"));
+                HasSubstr("] MakeParentFolders: cannot make the folder " +
+                          blocker + ": File exists\n"));
   }
   const std::string long_name = dir.path() + "/" + std::string(256, 'n');
   testing::internal::CaptureStderr();
@@ -210,7 +203,7 @@ TEST(CredentialFileWriterTest, FailuresSayWhy) {
   EXPECT_FALSE(staged.Commit());
   EXPECT_THAT(testing::internal::GetCapturedStderr(),
               HasSubstr(target + " is a folder that is not empty"));
-  EXPECT_EQ(ReadFile(target + "/x"), "x");
+  EXPECT_EQ(test::ReadFileOrEmpty(target + "/x"), "x");
 }
 
 }  // namespace

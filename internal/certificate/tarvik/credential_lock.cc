@@ -23,8 +23,7 @@ constexpr kelmbase::Duration kRetryInterval =
 
 int OpenLockFile(const std::string& path, int flags) {
   // Never through a symbolic link: the lock file is ours alone.
-  return open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
-              0644);
+  return open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
 }
 
 }  // namespace
@@ -35,7 +34,8 @@ std::string CredentialLock::LockFilePath(const std::string& key_path) {
 
 bool CredentialLock::Acquire(const std::string& key_path, Mode mode,
                              kelmbase::Duration max_wait) {
-  return OpenAndLock(key_path, mode, max_wait, /*unlocked_if_unwritable=*/false);
+  return OpenAndLock(key_path, mode, max_wait,
+                     /*unlocked_if_unwritable=*/false);
 }
 
 bool CredentialLock::AcquireIfWritable(const std::string& key_path, Mode mode,
@@ -69,8 +69,7 @@ bool CredentialLock::Lock(const std::string& lock_path, Mode mode,
                           kelmbase::Duration max_wait) {
   struct stat info;
   if (fstat(fd_.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    LOG(ERROR) << "CredentialLock: " << lock_path
-               << " is not a regular file.";
+    LOG(ERROR) << "CredentialLock: " << lock_path << " is not a regular file.";
     fd_.reset();
     return false;
   }
@@ -90,8 +89,7 @@ bool CredentialLock::Lock(const std::string& lock_path, Mode mode,
     }
     if (kelmbase::MonotonicTime::Now() >= deadline) {
       LOG(ERROR) << "CredentialLock: another tarvik run holds " << lock_path
-                 << "; gave up after " << max_wait.InSecondsF()
-                 << " seconds.";
+                 << "; gave up after " << max_wait.InSecondsF() << " seconds.";
       fd_.reset();
       return false;
     }

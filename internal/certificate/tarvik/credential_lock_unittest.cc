@@ -45,7 +45,8 @@ TEST(CredentialLockTest, SharedAndExclusive) {
     EXPECT_FALSE(writer.held());
     EXPECT_EQ(log[0], 'E') << log;
     EXPECT_THAT(log, HasSubstr("] CredentialLock: another tarvik run holds " +
-                               dir.path() + "/.tarvik.lock; gave up after "
+                               dir.path() +
+                               "/.tarvik.lock; gave up after "
                                "0.1 seconds.\n"));
   }
   auto writer = std::make_unique<CredentialLock>();
@@ -100,7 +101,8 @@ TEST(CredentialLockTest, MissingFolderAndForeignLockFile) {
     testing::internal::CaptureStderr();
     EXPECT_FALSE(refused.Acquire(key, Mode::kExclusive, kShortWait)) << key;
     EXPECT_THAT(testing::internal::GetCapturedStderr(),
-                HasSubstr("] CredentialLock: ")) << key;
+                HasSubstr("] CredentialLock: "))
+        << key;
     EXPECT_FALSE(refused.held());
   }
 }
