@@ -63,7 +63,10 @@ TEST(CredentialLockTest, SharedAndExclusive) {
   writer.reset();
   struct stat info;
   ASSERT_EQ(stat((dir.path() + "/.tarvik.lock").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0644 & ~static_cast<unsigned>(umask(0)));
+  // umask() only answers by setting: the process's mask is put back at once.
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(info.st_mode & 0777, 0644 & ~static_cast<unsigned>(mask));
   CredentialLock next;
   EXPECT_TRUE(next.Acquire(key, Mode::kExclusive, kShortWait));
 }
