@@ -114,4 +114,33 @@ std::string DescribeCredentialText(const std::string& text) {
   return summary + "first PEM label " + label + "]";
 }
 
+std::string PathForRecord(const std::string& path) {
+  static constexpr char kHexDigits[] = "0123456789abcdef";
+  std::string shown;
+  shown.reserve(path.size());
+  for (const char c : path) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      shown += c;
+      continue;
+    }
+    switch (c) {
+      case '\n':
+        shown += "\\n";
+        break;
+      case '\t':
+        shown += "\\t";
+        break;
+      case '\r':
+        shown += "\\r";
+        break;
+      default:
+        shown += "\\x";
+        shown += kHexDigits[byte >> 4];
+        shown += kHexDigits[byte & 0xf];
+    }
+  }
+  return shown;
+}
+
 }  // namespace vantorel

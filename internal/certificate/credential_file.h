@@ -38,6 +38,12 @@ bool ReadCredentialFile(const std::string& path, size_t max_size,
 // The label is shown only when it is short and printable.
 std::string DescribeCredentialText(const std::string& text);
 
+// `path` as a record shows it: control bytes (below 0x20, and 0x7f) written
+// as C escapes (\n, \t, \r, else \xHH), so that a path switch
+// holding a newline cannot end a record and start a false one. Every other
+// byte, a backslash included, is shown as it is.
+std::string PathForRecord(const std::string& path);
+
 }  // namespace vantorel
 
 #endif  // INTERNAL_CERTIFICATE_CREDENTIAL_FILE_H_

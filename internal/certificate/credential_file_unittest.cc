@@ -125,5 +125,25 @@ TEST(DescribeCredentialTextTest, LengthAndFirstLabelOnly) {
               ::testing::Not(HasSubstr("MIIE")));
 }
 
+// A record is one line: no byte of a path may end it or hide part of it.
+TEST(PathForRecordTest, EscapesControlBytesOnly) {
+  struct Case {
+    std::string path;
+    std::string shown;
+  } cases[] = {
+      {"/home/u/certs/client.crt", "/home/u/certs/client.crt"},
+      {"a\nI0000 00:00:1.000000 fake.cc:1] forged",
+       "a\\nI0000 00:00:1.000000 fake.cc:1] forged"},
+      {"t\tr\r", "t\\tr\\r"},
+      {std::string("nul\0x", 5), "nul\\x00x"},
+      {"\x1b[31mred\x7f", "\\x1b[31mred\\x7f"},
+      // Bytes above ASCII (UTF-8 names) and backslashes stay as they are.
+      {"caf\xc3\xa9\\dir", "caf\xc3\xa9\\dir"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PathForRecord(c.path), c.shown);
+  }
+}
+
 }  // namespace
 }  // namespace vantorel
