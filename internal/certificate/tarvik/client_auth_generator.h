@@ -107,8 +107,11 @@ class ClientAuthGenerator {
 std::string GetSSID();
 
 // The DER bytes of every certificate in a PEM chain, in file order, appended
-// to `ders`. False (logged) for text without certificates or an entry that
-// is not a certificate.
+// to `ders`: every block that PEM_X509_INFO_read_bio takes as a certificate
+// ("CERTIFICATE", "X509 CERTIFICATE", "TRUSTED CERTIFICATE"). Blocks that it
+// skips, such as public keys, are passed over. False (logged) for text that
+// it cannot read or that holds no certificate, and at the first private key
+// (under any label) or CRL, with the certificates before it appended.
 bool PemCertChainToDerList(const std::string& pem,
                            std::vector<std::string>* ders);
 
