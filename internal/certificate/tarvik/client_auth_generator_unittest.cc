@@ -701,6 +701,7 @@ TEST_F(ClientAuthGeneratorTest, NonAsciiPathSwitchesAreUsed) {
 namespace verify_tests {
 
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::SizeIs;
 
@@ -819,6 +820,49 @@ TEST_F(VerifyTest, DeviceCertificateWithEcKeyCannotVerify) {
   EXPECT_EQ(vantorel::test::SeverityOf(
                 log, "Verify: Failed to create SignatureVerifier"),
             'E');
+}
+
+// A chain that is not the model's, and a model template without the
+// placeholder, each end verify with an ERROR record saying so.
+TEST_F(VerifyTest, ChainAndTemplateMismatchesSayWhy) {
+  CreateCredentials();
+  const std::string cert = ReadFile(CertPath());
+  std::vector<std::string> chain;
+  ASSERT_TRUE(PemCertChainToDerList(cert, &chain));
+  ASSERT_THAT(chain, SizeIs(2));
+  const std::string chain_differs =
+      "Verify: the client certificate chain does not match the model chain.";
+  struct Case {
+    const char* name;
+    std::string cert_file;
+    const char* model_chain;
+    std::string record;
+  } cases[] = {
+      {"intermediate twice", cert + vantorel::test::DerToPem(chain[1]), "",
+       chain_differs},
+      // No chain file either: the signer has no intermediates.
+      {"device certificate alone", vantorel::test::DerToPem(chain[0]), "",
+       chain_differs},
+      {"template without placeholder", cert, "no_placeholder",
+       "Verify: the model template holds no BSSID placeholder."},
+  };
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
+  for (const Case& c : cases) {
+    ASSERT_TRUE(
+        ClientAuthGenerator::WriteStringToFile(CertPath(), c.cert_file));
+    setenv("KELM_AUTH_DEV_MODEL_CHAIN", c.model_chain, 1);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(generator.Verify()) << c.name;
+    const std::string log = testing::internal::GetCapturedStderr();
+    const std::vector<std::string> texts = vantorel::test::RecordTexts(log);
+    ASSERT_THAT(texts, Not(IsEmpty())) << c.name;
+    EXPECT_EQ(texts.back(), c.record) << c.name << log;
+    EXPECT_EQ(vantorel::test::SeverityOf(log, c.record), 'E') << c.name;
+  }
+  unsetenv("KELM_AUTH_DEV_MODEL_CHAIN");
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(CertPath(), cert));
+  EXPECT_TRUE(generator.Verify());
 }
 
 TEST(StoreSignatureAndSignalTest, CopiesThenSignals) {
