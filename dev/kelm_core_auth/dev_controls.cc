@@ -39,7 +39,8 @@ Behaviour ModelChainBehaviour() {
                         {"empty", Behaviour::kEmpty},
                         {"template_only", Behaviour::kTemplateOnly},
                         {"garbage", Behaviour::kGarbage},
-                        {"with_key", Behaviour::kWithKey}});
+                        {"with_key", Behaviour::kWithKey},
+                        {"no_placeholder", Behaviour::kNoPlaceholder}});
 }
 
 Behaviour GenerateBehaviour() {

@@ -11,19 +11,21 @@ namespace kelm_auth_dev {
 // What a call does. Every call validates its arguments first; kNormal then
 // does the real work and the others replace its outcome.
 enum class Behaviour {
-  kNormal,        // Variable unset or empty.
-  kFail,          // "fail": return false, outputs untouched.
-  kEmpty,         // "empty": return true, outputs left empty.
-  kTemplateOnly,  // "template_only": model chain of the template alone.
-  kGarbage,       // "garbage": model chain text without any certificate.
-  kWithKey,       // "with_key": model chain followed by private-key blocks.
-  kKeyOnly,       // "key_only": a wrapped key but no certificate.
-  kGarbageCert,   // "garbage_cert": a wrapped key and a non-DER certificate.
-  kCorrupt,       // "corrupt": a signature with one bit flipped.
-  kHang,          // "hang": never return.
+  kNormal,         // Variable unset or empty.
+  kFail,           // "fail": return false, outputs untouched.
+  kEmpty,          // "empty": return true, outputs left empty.
+  kTemplateOnly,   // "template_only": model chain of the template alone.
+  kGarbage,        // "garbage": model chain text without any certificate.
+  kWithKey,        // "with_key": model chain followed by private-key blocks.
+  kNoPlaceholder,  // "no_placeholder": model template without the placeholder.
+  kKeyOnly,        // "key_only": a wrapped key but no certificate.
+  kGarbageCert,    // "garbage_cert": a wrapped key and a non-DER certificate.
+  kCorrupt,        // "corrupt": a signature with one bit flipped.
+  kHang,           // "hang": never return.
 };
 
-// KELM_AUTH_DEV_MODEL_CHAIN: fail, empty, template_only, garbage, with_key.
+// KELM_AUTH_DEV_MODEL_CHAIN: fail, empty, template_only, garbage, with_key,
+// no_placeholder.
 Behaviour ModelChainBehaviour();
 
 // KELM_AUTH_DEV_GENERATE: fail, empty, key_only, garbage_cert.

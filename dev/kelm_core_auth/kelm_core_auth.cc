@@ -90,6 +90,36 @@ std::string ThrowawayKeyBlocks() {
   return std::string(reinterpret_cast<const char*>(contents), len);
 }
 
+// The model chain with the last character of the template's placeholder
+// made a G, so that the template no longer holds the placeholder (nor
+// matches its own signature, which no caller checks). Empty on failure.
+std::string ChainWithoutPlaceholder() {
+  bssl::UniquePtr<BIO> in(BIO_new_mem_buf(kModelTemplateCertPem, -1));
+  bssl::UniquePtr<X509> original(
+      in ? PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr) : nullptr);
+  uint8_t* der = nullptr;
+  const int der_len = original ? i2d_X509(original.get(), &der) : -1;
+  if (der_len < 0) return std::string();
+  std::string bytes(reinterpret_cast<const char*>(der),
+                    static_cast<size_t>(der_len));
+  OPENSSL_free(der);
+  const size_t at = bytes.find(kSsidPlaceholder);
+  if (at == std::string::npos) return std::string();
+  bytes[at + kSsidLength - 1] = 'G';
+  const uint8_t* cursor = reinterpret_cast<const uint8_t*>(bytes.data());
+  bssl::UniquePtr<X509> changed(
+      d2i_X509(nullptr, &cursor, static_cast<long>(bytes.size())));
+  bssl::UniquePtr<BIO> out(BIO_new(BIO_s_mem()));
+  const uint8_t* contents = nullptr;
+  size_t len = 0;
+  if (!changed || !out || !PEM_write_bio_X509(out.get(), changed.get()) ||
+      !BIO_mem_contents(out.get(), &contents, &len)) {
+    return std::string();
+  }
+  return std::string(reinterpret_cast<const char*>(contents), len) +
+         kModelIntermediateCertPem;
+}
+
 std::string ModelChainFor(Behaviour behaviour) {
   switch (behaviour) {
     case Behaviour::kTemplateOnly:
@@ -101,6 +131,8 @@ std::string ModelChainFor(Behaviour behaviour) {
       if (keys.empty()) return std::string();
       return ModelCertChainPem() + keys;
     }
+    case Behaviour::kNoPlaceholder:
+      return ChainWithoutPlaceholder();
     default:
       return ModelCertChainPem();
   }

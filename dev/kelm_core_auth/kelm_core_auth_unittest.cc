@@ -421,11 +421,16 @@ TEST_F(KelmCoreAuthDevTest, ModelChainControls) {
     bool result;
     size_t certs;  // Certificates found in the PEM output.
     bool empty;    // Output record left empty.
+    const char* template_name = kPlaceholder;
   };
   const Case cases[] = {
-      {"fail", false, 0, true},        {"empty", true, 0, true},
-      {"template_only", true, 1, false}, {"garbage", true, 0, false},
-      {"with_key", true, 2, false},    {"bogus", false, 0, true},
+      {"fail", false, 0, true},
+      {"empty", true, 0, true},
+      {"template_only", true, 1, false},
+      {"garbage", true, 0, false},
+      {"with_key", true, 2, false},
+      {"no_placeholder", true, 2, false, "AA:BB:CC:DD:EE:FG"},
+      {"bogus", false, 0, true},
       {"", true, 2, false},
   };
   for (const Case& c : cases) {
@@ -437,8 +442,25 @@ TEST_F(KelmCoreAuthDevTest, ModelChainControls) {
     std::vector<bssl::UniquePtr<X509>> certs = ParsePemChain(chain.bytes());
     EXPECT_EQ(certs.size(), c.certs);
     if (!certs.empty()) {
-      EXPECT_EQ(CommonName(certs[0].get()), kPlaceholder);
+      EXPECT_EQ(CommonName(certs[0].get()), c.template_name);
     }
+  }
+  // Without the placeholder the template cannot become a device
+  // certificate.
+  {
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_MODEL_CHAIN",
+                                  "no_placeholder");
+    Output chain;
+    ASSERT_TRUE(KelmAuth_GetModelCertChain(&chain.vec));
+    std::vector<bssl::UniquePtr<X509>> certs = ParsePemChain(chain.bytes());
+    ASSERT_EQ(certs.size(), 2u);
+    uint8_t* der = nullptr;
+    const int der_len = i2d_X509(certs[0].get(), &der);
+    ASSERT_GT(der_len, 0);
+    const std::string template_der(reinterpret_cast<const char*>(der),
+                                   static_cast<size_t>(der_len));
+    OPENSSL_free(der);
+    EXPECT_FALSE(Generate(kSsid, template_der).ok);
   }
 }
 

@@ -46,12 +46,18 @@ std::string GetEnvVar(const char* name) {
 }
 
 bool LoadClientCertificate(std::string* pem) {
+  ReadOutcome outcome;
+  return LoadClientCertificate(pem, &outcome);
+}
+
+bool LoadClientCertificate(std::string* pem, ReadOutcome* outcome) {
   std::string path = PathFromSwitchOrEnv("kelm_client_cert", "KELM_CLIENT_CERT");
   if (path.empty()) {
     LOG(ERROR) << "Client certificate file is not specified, using default.";
     path = kelm_core::GetClientCertPath();
   }
-  if (!ReadCredentialFile(path, kMaxCertificateFileSize, pem)) {
+  *outcome = ReadCredentialFile(path, kMaxCertificateFileSize, pem);
+  if (*outcome != ReadOutcome::kRead) {
     LOG(ERROR) << "Couldn't load client certificate from file: " << path;
     return false;
   }
@@ -59,13 +65,19 @@ bool LoadClientCertificate(std::string* pem) {
 }
 
 bool LoadClientPrivateKey(std::string* key) {
+  ReadOutcome outcome;
+  return LoadClientPrivateKey(key, &outcome);
+}
+
+bool LoadClientPrivateKey(std::string* key, ReadOutcome* outcome) {
   std::string path =
       PathFromSwitchOrEnv("kelm_client_privkey", "KELM_CLIENT_PRIVKEY");
   if (path.empty()) {
     LOG(ERROR) << "Private key file is not specified, using default.";
     path = kelm_core::GetClientKeyPath();
   }
-  if (!ReadCredentialFile(path, kMaxWrappedKeyFileSize, key)) {
+  *outcome = ReadCredentialFile(path, kMaxWrappedKeyFileSize, key);
+  if (*outcome != ReadOutcome::kRead) {
     LOG(ERROR) << "Couldn't load client certificate private key.";
     return false;
   }
@@ -77,7 +89,8 @@ bool LoadClientCertificateChain(std::string* pem) {
       PathFromSwitchOrEnv("kelm_client_cert_chain", "KELM_CLIENT_CERT_CHAIN");
   const bool named = !path.empty();
   if (!named) path = kDefaultCertChainPath;
-  if (!ReadCredentialFile(path, kMaxCertificateFileSize, pem)) {
+  if (ReadCredentialFile(path, kMaxCertificateFileSize, pem) !=
+      ReadOutcome::kRead) {
     // Devices whose certificate file holds the whole chain have no chain
     // file; only one that was asked for must exist.
     if (!named) return true;

@@ -16,6 +16,7 @@
 #include "agent/base/memory/scoped_refptr.h"
 #include "agent/components/kelm_certificate/kelm_cert_validator.h"
 #include "agent/net/cert/x509_certificate.h"
+#include "internal/certificate/credential_file.h"
 
 namespace vantorel {
 
@@ -38,6 +39,14 @@ bool LoadClientCertificateChain(std::string* pem);
 
 // The certificate, then the chain only when the certificate was read.
 bool LoadClientCertificateAndChain(std::string* cert, std::string* chain);
+
+// The certificate and key loaders, also telling in `*outcome` what reading
+// the file came to, so that a caller can tell a missing file from one that
+// is there but could not be read; the records are the same. The chain
+// loader needs no such form: it fails only for a chain file that was named
+// and could not be read, missing included.
+bool LoadClientCertificate(std::string* pem, ReadOutcome* outcome);
+bool LoadClientPrivateKey(std::string* key, ReadOutcome* outcome);
 
 // The value of a credential path switch, whatever its bytes: a path is
 // used as named, never replaced by a default because it is not ASCII. Empty

@@ -33,13 +33,13 @@ bool IsShowableLabel(const std::string& label) {
 
 }  // namespace
 
-bool ReadCredentialFile(const std::string& path, size_t max_size,
-                        std::string* contents) {
+ReadOutcome ReadCredentialFile(const std::string& path, size_t max_size,
+                               std::string* contents) {
   contents->clear();
   if (kelmbase::FilePath(path).ContainsParentReference()) {
     LOG(ERROR) << "ReadCredentialFile: " << path
                << ": a path with a \"..\" component is not read.";
-    return false;
+    return ReadOutcome::kUnreadable;
   }
   kelmbase::ScopedBlockingCall scoped_blocking_call(
       FROM_HERE, kelmbase::BlockingType::kMayBlock);
@@ -50,29 +50,30 @@ bool ReadCredentialFile(const std::string& path, size_t max_size,
     if (errno != ENOENT) {
       LOG(ERROR) << "ReadCredentialFile: cannot open " << path << ": "
                  << std::strerror(errno);
+      return ReadOutcome::kUnreadable;
     }
-    return false;
+    return ReadOutcome::kMissing;
   }
   struct stat info;
   if (fstat(fd.get(), &info) != 0) {
     LOG(ERROR) << "ReadCredentialFile: cannot examine " << path << ": "
                << std::strerror(errno);
-    return false;
+    return ReadOutcome::kUnreadable;
   }
   if (!S_ISREG(info.st_mode)) {
     LOG(ERROR) << "ReadCredentialFile: " << path << " is not a regular file.";
-    return false;
+    return ReadOutcome::kUnreadable;
   }
   if (static_cast<unsigned long long>(info.st_size) > max_size) {
     LOG(ERROR) << "ReadCredentialFile: " << path << " holds " << info.st_size
                << " bytes, more than the " << max_size << " allowed.";
-    return false;
+    return ReadOutcome::kUnreadable;
   }
   FILE* stream = fdopen(fd.get(), "rb");
   if (stream == nullptr) {
     LOG(ERROR) << "ReadCredentialFile: cannot read " << path << ": "
                << std::strerror(errno);
-    return false;
+    return ReadOutcome::kUnreadable;
   }
   // The stream owns the descriptor from here on.
   (void)fd.release();
@@ -91,9 +92,9 @@ bool ReadCredentialFile(const std::string& path, size_t max_size,
       LOG(ERROR) << "ReadCredentialFile: cannot read " << path << ": "
                  << std::strerror(read_errno);
     }
-    return false;
+    return ReadOutcome::kUnreadable;
   }
-  return true;
+  return ReadOutcome::kRead;
 }
 
 std::string DescribeCredentialText(const std::string& text) {

@@ -23,14 +23,28 @@ inline constexpr size_t kMaxCertificateFileSize = 1024 * 1024;
 // The largest wrapped-key file read; a wrapped key is a few hundred bytes.
 inline constexpr size_t kMaxWrappedKeyFileSize = 64 * 1024;
 
+// What reading a credential file came to. A caller that would replace a
+// file it could not read must tell the two failures apart: a missing file
+// is there to be made, but one that is there and cannot be read may hold
+// credentials that work for someone who can read them.
+enum class ReadOutcome {
+  kRead,
+  // Nothing stands at the path (a dangling symbolic link included).
+  kMissing,
+  // Something stands there but was not read: see ReadCredentialFile.
+  kUnreadable,
+};
+
 // Reads the regular file at `path` (symbolic links followed) whole into
 // `contents`. Never blocks on a FIFO or device: those are refused, as are
 // folders, files larger than `max_size` bytes and paths with a ".."
-// component. Every failure but a missing file logs one ERROR record naming
-// the path and the reason; a missing file logs nothing, so that the caller's
-// own record stands alone. On failure `contents` is empty.
-bool ReadCredentialFile(const std::string& path, size_t max_size,
-                        std::string* contents);
+// component; so are paths that cannot be opened or read for any reason but
+// a missing file (permissions, a file where a folder should be, a read
+// error). Each of these is kUnreadable and logs one ERROR record naming the
+// path and the reason; a missing file logs nothing, so that the caller's own
+// record stands alone. Unless kRead, `contents` is empty.
+ReadOutcome ReadCredentialFile(const std::string& path, size_t max_size,
+                               std::string* contents);
 
 // A summary of a credential file's text fit for a record: its length and
 // the label of its first line when that line is a PEM begin line, e.g.

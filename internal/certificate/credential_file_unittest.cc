@@ -28,20 +28,21 @@ TEST(ReadCredentialFileTest, ReadsRegularFilesAndLinksToThem) {
   for (const std::string& path : {file, link}) {
     std::string contents = "old";
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(ReadCredentialFile(path, 1024, &contents)) << path;
+    EXPECT_EQ(ReadCredentialFile(path, 1024, &contents), ReadOutcome::kRead)
+        << path;
     EXPECT_THAT(testing::internal::GetCapturedStderr(), IsEmpty());
     EXPECT_EQ(contents, data) << path;
   }
   // The bound itself is allowed.
   std::string contents;
-  EXPECT_TRUE(ReadCredentialFile(exact, 100, &contents));
+  EXPECT_EQ(ReadCredentialFile(exact, 100, &contents), ReadOutcome::kRead);
   EXPECT_EQ(contents.size(), 100u);
 }
 
 // Everything that is not a readable regular file within the bound is refused
-// at once, with a record naming the path and why; only a missing file is
-// left to the caller's record. Nothing here may block: a FIFO without a
-// writer would block a plain open for ever.
+// at once as unreadable, with a record naming the path and why; only a
+// missing file is told apart and left to the caller's record. Nothing here
+// may block: a FIFO without a writer would block a plain open for ever.
 TEST(ReadCredentialFileTest, RefusesWhatIsNotASmallRegularFile) {
   test::ScopedTempDir dir;
   const std::string fifo = dir.path() + "/fifo";
@@ -65,7 +66,7 @@ TEST(ReadCredentialFileTest, RefusesWhatIsNotASmallRegularFile) {
 
   struct Case {
     std::string path;
-    std::string record;  // Empty: no record at all.
+    std::string record;  // Empty: missing, and no record at all.
   } cases[] = {
       {dir.path() + "/missing", ""},
       {dangling, ""},
@@ -81,7 +82,10 @@ TEST(ReadCredentialFileTest, RefusesWhatIsNotASmallRegularFile) {
   for (const Case& c : cases) {
     std::string contents = "old";
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(ReadCredentialFile(c.path, 100, &contents)) << c.path;
+    EXPECT_EQ(
+        ReadCredentialFile(c.path, 100, &contents),
+        c.record.empty() ? ReadOutcome::kMissing : ReadOutcome::kUnreadable)
+        << c.path;
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_THAT(contents, IsEmpty()) << c.path;
     if (c.record.empty()) {

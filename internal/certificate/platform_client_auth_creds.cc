@@ -58,15 +58,9 @@ class PlatformClientAuthRsaSigner : public ClientAuthCreds::RsaSigner {
   const std::string wrapped_key_;
 };
 
-// Reads the certificate and chain files into the chain text the
-// credentials hold; on failure, whatever was read of the chain file.
-std::string LoadChainText() {
-  std::string cert_text;
-  std::string chain_text;
-  if (!LoadClientCertificateAndChain(&cert_text, &chain_text)) {
-    LOG(ERROR) << "Error reading client certificate files.";
-    return chain_text;
-  }
+// The chain text the credentials hold, from the texts of the certificate
+// file and the chain file; on failure (logged), the chain file's text.
+std::string ChainText(const std::string& cert_text, std::string chain_text) {
   const std::vector<std::string> certs = SplitCertificateChain(cert_text);
   if (certs.empty()) {
     LOG(ERROR) << "Error parsing certificate chain - not enough certificates.";
@@ -97,14 +91,49 @@ std::string LoadChainText() {
 
 }  // namespace
 
-PlatformClientAuthCreds::PlatformClientAuthCreds()
-    : PlatformClientAuthCreds(LoadChainText()) {}
+struct PlatformClientAuthCreds::CertificateFiles {
+  std::string chain_pem;
+  bool unreadable = false;
+  bool chain_checked = false;
+};
 
-PlatformClientAuthCreds::PlatformClientAuthCreds(std::string cert_chain_pem)
-    : ClientAuthCreds(std::move(cert_chain_pem), false) {
-  if (!LoadClientPrivateKey(&wrapped_key_)) {
+PlatformClientAuthCreds::CertificateFiles
+PlatformClientAuthCreds::LoadCertificateFiles() {
+  CertificateFiles files;
+  std::string cert_text;
+  std::string chain_text;
+  // LoadClientCertificateAndChain, keeping what the certificate's read came
+  // to.
+  ReadOutcome cert_read = ReadOutcome::kMissing;
+  const bool cert_loaded = LoadClientCertificate(&cert_text, &cert_read);
+  const bool chain_loaded =
+      cert_loaded && LoadClientCertificateChain(&chain_text);
+  files.chain_checked = cert_loaded;
+  // The chain loader fails only for a named chain file that it could not
+  // read.
+  files.unreadable =
+      cert_read == ReadOutcome::kUnreadable || (cert_loaded && !chain_loaded);
+  if (!chain_loaded) {
+    LOG(ERROR) << "Error reading client certificate files.";
+    files.chain_pem = std::move(chain_text);
+    return files;
+  }
+  files.chain_pem = ChainText(cert_text, std::move(chain_text));
+  return files;
+}
+
+PlatformClientAuthCreds::PlatformClientAuthCreds()
+    : PlatformClientAuthCreds(LoadCertificateFiles()) {}
+
+PlatformClientAuthCreds::PlatformClientAuthCreds(CertificateFiles files)
+    : ClientAuthCreds(std::move(files.chain_pem), false),
+      found_unreadable_file_(files.unreadable),
+      chain_file_checked_(files.chain_checked) {
+  ReadOutcome key_read = ReadOutcome::kMissing;
+  if (!LoadClientPrivateKey(&wrapped_key_, &key_read)) {
     LOG(ERROR) << "Error reading private key file.";
     wrapped_key_.clear();
+    if (key_read == ReadOutcome::kUnreadable) found_unreadable_file_ = true;
   }
 }
 

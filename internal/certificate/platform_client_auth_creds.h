@@ -25,10 +25,28 @@ class PlatformClientAuthCreds : public ClientAuthCreds {
 
   const std::string& wrapped_key() const { return wrapped_key_; }
 
+  // Whether a file stood at a credential path but could not be read
+  // (ReadCredentialFile's kUnreadable), or a chain file that was named could
+  // not be read, missing included. New certificate and key files would not
+  // mend that: the chain file is never written, and a pair that this process
+  // cannot read may work for one that can. Missing certificate and key files
+  // do not count.
+  bool found_unreadable_file() const { return found_unreadable_file_; }
+
+  // Whether the chain file was looked at. It is read only after the
+  // certificate file was; without that, nothing is known of it.
+  bool chain_file_checked() const { return chain_file_checked_; }
+
  private:
-  explicit PlatformClientAuthCreds(std::string cert_chain_pem);
+  // What the certificate and chain files gave, read before the base is
+  // made.
+  struct CertificateFiles;
+  static CertificateFiles LoadCertificateFiles();
+  explicit PlatformClientAuthCreds(CertificateFiles files);
 
   std::string wrapped_key_;
+  bool found_unreadable_file_;
+  bool chain_file_checked_;
 };
 
 }  // namespace vantorel

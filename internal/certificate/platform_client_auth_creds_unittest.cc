@@ -3,6 +3,7 @@
 #include <openssl/digest.h>
 #include <openssl/rsa.h>
 #include <openssl/sha.h>
+#include <sys/stat.h>
 
 #include <optional>
 #include <string>
@@ -139,6 +140,49 @@ TEST_F(PlatformClientAuthCredsTest, BadCertificateFilesKeepOnlyTheChainFile) {
     EXPECT_THAT(log, Not(HasSubstr(c.not_logged))) << c.name;
     EXPECT_EQ(chain_, c.chain) << c.name;
     EXPECT_EQ(key_, creds_.wrapped_key) << c.name;
+  }
+}
+
+// The credentials tell a file that is missing, which new files would
+// replace, from one that is there but could not be read, and from a chain
+// file that could not be read at all, which no new pair replaces.
+TEST_F(PlatformClientAuthCredsTest, TellsMissingFromUnreadableFiles) {
+  const std::string cert = dir_.Write("good_cert", creds_.device_cert_pem);
+  const std::string key = dir_.Write("good_key", creds_.wrapped_key);
+  const std::string folder = dir_.path() + "/folder";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const std::string missing = dir_.path() + "/missing";
+  struct Case {
+    const char* name;
+    std::string cert;
+    std::string chain;  // Empty: the default chain file, missing here.
+    std::string key;
+    bool unreadable;
+    bool chain_checked;
+  } cases[] = {
+      {"all read", cert, "", key, false, true},
+      {"certificate missing", missing, "", key, false, false},
+      {"key missing", cert, "", missing, false, true},
+      {"certificate a folder", folder, "", key, true, false},
+      {"key a folder", cert, "", folder, true, true},
+      {"named chain missing", cert, missing, key, true, true},
+      {"named chain a folder", cert, folder, key, true, true},
+      {"chain not read after a missing certificate", missing, folder, key,
+       false, false},
+  };
+  for (const Case& c : cases) {
+    setenv("KELM_CLIENT_CERT", c.cert.c_str(), 1);
+    setenv("KELM_CLIENT_PRIVKEY", c.key.c_str(), 1);
+    if (c.chain.empty()) {
+      unsetenv("KELM_CLIENT_CERT_CHAIN");
+    } else {
+      setenv("KELM_CLIENT_CERT_CHAIN", c.chain.c_str(), 1);
+    }
+    testing::internal::CaptureStderr();
+    PlatformClientAuthCreds loaded;
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(loaded.found_unreadable_file(), c.unreadable) << c.name;
+    EXPECT_EQ(loaded.chain_file_checked(), c.chain_checked) << c.name;
   }
 }
 

@@ -18,12 +18,12 @@ class ClientAuthManager;
 // The tool's four actions. Each runs synchronously on the calling thread,
 // logs its own reasons for failing and returns whether it succeeded.
 //
-// The actions that write (create, delete, ensure) hold the credential lock
-// (see credential_lock.h) exclusively for their whole run; verify holds it
-// shared while it reads the files. Each writer refuses a certificate path
-// and a key path that name one file, and anything at either path that is
-// not a regular file, a symbolic link or an empty folder, before it changes
-// anything.
+// Create and delete hold the credential lock (see credential_lock.h)
+// exclusively for their whole run; verify holds it shared while it reads
+// the files, and so does ensure, which takes it exclusively only once it
+// must create. Each writer refuses a certificate path and a key path that
+// name one file, and anything at either path that is not a regular file, a
+// symbolic link or an empty folder, before it changes anything.
 class ClientAuthGenerator {
  public:
   // How long verify waits for the test signature before it gives up on the
@@ -58,8 +58,14 @@ class ClientAuthGenerator {
   // pair is touched: any failure up to then leaves the old pair as it was.
   bool Create();
 
-  // Verify, and Create when that fails (not when the platform library did
-  // not answer verify's request).
+  // Verify, and Create when verify found the credentials missing,
+  // unparsable or failing its checks. Verify's step takes the lock as
+  // Verify does, so that a working pair needs nothing a reader may lack.
+  // Before it creates, ensure takes the lock exclusively and verifies again:
+  // another run may just have made a pair. It makes nothing (one ERROR
+  // record beginning "Ensure: " says why, and it fails) when a credential
+  // file could not be read, the chain file included, when the lock could
+  // not be had, or when the platform library did not answer.
   bool Ensure();
 
   // Whether verify gave up waiting for the signing thread. That thread is
@@ -95,8 +101,30 @@ class ClientAuthGenerator {
                              size_t* length);
 
  private:
+  // What verify came to, as far as ensure must know: whether new
+  // credentials would mend a failure.
+  enum class Verdict {
+    kWorks,
+    // The credentials are missing, unparsable or fail a check.
+    kBroken,
+    // As kBroken, and the certificate file is missing, so the chain file,
+    // which no action writes, was not looked at.
+    kBrokenChainUnchecked,
+    // A credential file could not be read (see
+    // PlatformClientAuthCreds::found_unreadable_file()).
+    kUnreadable,
+    // The lock could not be had.
+    kNoLock,
+    // The platform library did not answer: see signing_abandoned().
+    kNoAnswer,
+  };
+
   // Verify's work; `lock_files` false when the caller holds the lock.
-  bool VerifyCredentials(bool lock_files);
+  Verdict VerifyCredentials(bool lock_files);
+
+  // Whether ensure may replace credentials that verify found as `verdict`
+  // (not kWorks); when not, logs why.
+  static bool CreateWouldMend(Verdict verdict);
 
   vantorel::ClientAuthManager* const manager_;
   bool signing_abandoned_ = false;

@@ -24,6 +24,7 @@
 #include <functional>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "agent/base/command_line.h"
@@ -37,6 +38,8 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "internal/certificate/client_auth_manager.h"
+#include "internal/certificate/credential_file.h"
+#include "internal/certificate/tarvik/credential_lock.h"
 #include "internal/certificate/test/client_auth_test_util.h"
 #include "internal/sdk/kelm_core/auth/kelm_auth_c_api.h"
 #include "paths/kelm_core_paths.h"
@@ -888,8 +891,10 @@ TEST_F(ClientAuthGeneratorTest, NonAsciiPathSwitchesAreUsed) {
 namespace verify_tests {
 
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::SizeIs;
+using vantorel::test::EntryNames;
 
 class VerifyTest : public ClientAuthGeneratorTest {
  protected:
@@ -1006,6 +1011,191 @@ TEST_F(VerifyTest, DeviceCertificateWithEcKeyCannotVerify) {
   EXPECT_EQ(vantorel::test::SeverityOf(
                 log, "Verify: Failed to create SignatureVerifier"),
             'E');
+}
+
+// A chain that is not the model's, and a model template without the
+// placeholder, each end verify with an ERROR record saying so.
+TEST_F(VerifyTest, ChainAndTemplateMismatchesSayWhy) {
+  CreateCredentials();
+  const std::string cert = ReadFile(CertPath());
+  std::vector<std::string> chain;
+  ASSERT_TRUE(PemCertChainToDerList(cert, &chain));
+  ASSERT_THAT(chain, SizeIs(2));
+  const std::string chain_differs =
+      "Verify: the client certificate chain does not match the model chain.";
+  struct Case {
+    const char* name;
+    std::string cert_file;
+    const char* model_chain;
+    std::string record;
+  } cases[] = {
+      {"intermediate twice", cert + vantorel::test::DerToPem(chain[1]), "",
+       chain_differs},
+      // No chain file either: the signer has no intermediates.
+      {"device certificate alone", vantorel::test::DerToPem(chain[0]), "",
+       chain_differs},
+      {"template without placeholder", cert, "no_placeholder",
+       "Verify: the model template holds no BSSID placeholder."},
+  };
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
+  for (const Case& c : cases) {
+    ASSERT_TRUE(
+        ClientAuthGenerator::WriteStringToFile(CertPath(), c.cert_file));
+    setenv("KELM_AUTH_DEV_MODEL_CHAIN", c.model_chain, 1);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(generator.Verify()) << c.name;
+    const std::string log = testing::internal::GetCapturedStderr();
+    const std::vector<std::string> texts = vantorel::test::RecordTexts(log);
+    ASSERT_THAT(texts, Not(IsEmpty())) << c.name;
+    EXPECT_EQ(texts.back(), c.record) << c.name << log;
+    EXPECT_EQ(vantorel::test::SeverityOf(log, c.record), 'E') << c.name;
+  }
+  unsetenv("KELM_AUTH_DEV_MODEL_CHAIN");
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(CertPath(), cert));
+  EXPECT_TRUE(generator.Verify());
+}
+
+// Something stands at a credential path but cannot be read, or the chain
+// file, which no action writes, cannot be read at all: a new pair would not
+// mend that, so ensure fails saying why and leaves every file as it was.
+TEST_F(VerifyTest, EnsureMakesNothingWhenItCouldNotRead) {
+  CreateCredentials();
+  const std::string folder = home_ + "/.config/kelm_shell/certs";
+  const std::string cert = ReadFile(CertPath());
+  const std::string key = ReadFile(KeyPath());
+  const std::vector<std::string> names = EntryNames(folder);
+  const std::string fifo = home_ + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string odd_folder = home_ + "/folder";
+  ASSERT_EQ(mkdir(odd_folder.c_str(), 0700), 0);
+  const std::string oversized = home_ + "/oversized";
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(
+      oversized, cert + std::string(vantorel::kMaxCertificateFileSize, '\n')));
+  const std::string chain_file = home_ + "/chain.pem";
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(
+      chain_file, DevPki("model_intermediate_ca.pem")));
+  const std::string unreadable =
+      "Ensure: a credential file could not be read; no new credentials are "
+      "made.";
+  struct Case {
+    const char* name;
+    std::vector<std::pair<const char*, std::string>> variables;
+    std::string record;
+  } cases[] = {
+      {"FIFO at the chain path",
+       {{"KELM_CLIENT_CERT_CHAIN", fifo}},
+       unreadable},
+      {"folder at the chain path",
+       {{"KELM_CLIENT_CERT_CHAIN", odd_folder}},
+       unreadable},
+      {"named chain file missing",
+       {{"KELM_CLIENT_CERT_CHAIN", home_ + "/none.pem"}},
+       unreadable},
+      {"chain path through ..",
+       {{"KELM_CLIENT_CERT_CHAIN", odd_folder + "/../chain.pem"}},
+       unreadable},
+      {"key over its bound", {{"KELM_CLIENT_PRIVKEY", oversized}}, unreadable},
+      {"certificate over its bound",
+       {{"KELM_CLIENT_CERT", oversized}},
+       unreadable},
+      // The missing certificate would be made, but the pair would still not
+      // verify with this chain file.
+      {"certificate and named chain file missing",
+       {{"KELM_CLIENT_CERT", home_ + "/none.crt"},
+        {"KELM_CLIENT_CERT_CHAIN", home_ + "/none.pem"}},
+       "Ensure: the certificate chain file could not be read; no new "
+       "credentials are made."},
+  };
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
+  for (const Case& c : cases) {
+    for (const auto& [name, value] : c.variables) {
+      setenv(name, value.c_str(), 1);
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(generator.Ensure()) << c.name;
+    const std::string log = testing::internal::GetCapturedStderr();
+    for (const auto& variable : c.variables) unsetenv(variable.first);
+    EXPECT_EQ(vantorel::test::SeverityOf(log, c.record), 'E') << c.name << log;
+    EXPECT_THAT(log, Not(HasSubstr("GetSSID"))) << c.name;
+    EXPECT_EQ(ReadFile(CertPath()), cert) << c.name;
+    EXPECT_EQ(ReadFile(KeyPath()), key) << c.name;
+    EXPECT_EQ(EntryNames(folder), names) << c.name;
+    EXPECT_FALSE(kelmbase::PathExists(kelmbase::FilePath(home_ + "/none.crt")))
+        << c.name;
+  }
+  struct stat info;
+  EXPECT_EQ(lstat(fifo.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  EXPECT_EQ(ReadFile(oversized).size(),
+            cert.size() + vantorel::kMaxCertificateFileSize);
+  EXPECT_TRUE(generator.Verify());
+}
+
+// What a new pair replaces (a missing file, one that does not parse, a
+// chain that is not the model's, a key that does not sign) ensure replaces,
+// and the new pair verifies.
+TEST_F(VerifyTest, EnsureReplacesMissingOrBrokenCredentials) {
+  struct Case {
+    const char* name;
+    std::function<bool(const std::string& cert, const std::string& key)>
+        break_pair;
+  } cases[] = {
+      {"missing key",
+       [](const std::string&, const std::string& key) {
+         return unlink(key.c_str()) == 0;
+       }},
+      {"missing certificate",
+       [](const std::string& cert, const std::string&) {
+         return unlink(cert.c_str()) == 0;
+       }},
+      {"unparsable certificate",
+       [](const std::string& cert, const std::string&) {
+         return ClientAuthGenerator::WriteStringToFile(cert, "not a chain");
+       }},
+      {"chain not the model's",
+       [](const std::string& cert, const std::string&) {
+         return ClientAuthGenerator::WriteStringToFile(
+             cert, ReadFile(cert) + DevPki("model_intermediate_ca.pem"));
+       }},
+      {"empty key",
+       [](const std::string&, const std::string& key) {
+         return ClientAuthGenerator::WriteStringToFile(key, "");
+       }},
+  };
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
+  for (const Case& c : cases) {
+    CreateCredentials();
+    ASSERT_TRUE(c.break_pair(CertPath(), KeyPath())) << c.name;
+    const std::string broken_cert = ReadFile(CertPath());
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(generator.Ensure()) << c.name;
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(log, HasSubstr("] GetSSID: value=")) << c.name;
+    EXPECT_THAT(log, Not(HasSubstr("] Ensure: "))) << c.name;
+    EXPECT_NE(ReadFile(CertPath()), broken_cert) << c.name;
+    EXPECT_TRUE(generator.Verify()) << c.name;
+  }
+}
+
+// Ensure proves a working pair as verify does, under the shared lock, so a
+// reader that holds the lock does not keep it waiting.
+TEST_F(VerifyTest, EnsureOfAWorkingPairSharesTheLock) {
+  CreateCredentials();
+  const std::string cert = ReadFile(CertPath());
+  vantorel::CredentialLock reader;
+  ASSERT_TRUE(
+      reader.Acquire(KeyPath(), vantorel::CredentialLock::Mode::kShared));
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(generator.Ensure());
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_THAT(log, Not(HasSubstr("CredentialLock")));
+  EXPECT_THAT(log, Not(HasSubstr("GetSSID")));
+  EXPECT_EQ(ReadFile(CertPath()), cert);
 }
 
 TEST(StoreSignatureAndSignalTest, CopiesThenSignals) {

@@ -191,12 +191,13 @@ sed '5s/[A-Za-z]/Q/g' "$work/good.crt" >"$work/garbled.crt"
 corruptions=(
   "truncated certificate|truncated.crt|good.key||Error parsing certificate chain - not enough certificates\."
   "garbled certificate|garbled.crt|good.key||Couldn't obtain client certificate signature length\."
-  "chain of another model|other_model.crt|good.key||Tarvik: verify failed\."
+  "chain of another model|other_model.crt|good.key||Verify: the client certificate chain does not match the model chain\.$"
   "key of another device|good.crt|foreign.key||Verify: Failed to verify signature$"
   "SSID does not match|wrong_ssid.crt|good.key||Verify: Found wrong value in BSSID field\."
   "platform signing fails|good.crt|good.key|KELM_AUTH_DEV_SIGN=fail|Verify: Failed to create signature\."
   "platform signs wrongly|good.crt|good.key|KELM_AUTH_DEV_SIGN=corrupt|Verify: Failed to verify signature$"
   "no model chain|good.crt|good.key|KELM_AUTH_DEV_MODEL_CHAIN=fail|Verify: no model cert chain available\."
+  "model template without placeholder|good.crt|good.key|KELM_AUTH_DEV_MODEL_CHAIN=no_placeholder|Verify: the model template holds no BSSID placeholder\.$"
 )
 for row in "${corruptions[@]}"; do
   IFS='|' read -r name cert_file key_file environment record <<<"$row"
@@ -210,11 +211,12 @@ for row in "${corruptions[@]}"; do
   grep -q '\] Tarvik: verify failed\.$' "$work/err" || fail "$name: no closing record"
   [ "$(sha256sum "$cert" "$key")" = "$before" ] || fail "$name: verify changed the files"
 done
-# Another model's chain fails without a record of verify's own.
+# Another model's chain fails with an ERROR record of verify's own.
 cp "$work/other_model.crt" "$cert"
 cp "$work/good.key" "$key"
 tarvik --action=verify 2>"$work/err"
-grep -q '\] Verify: ' "$work/err" && fail "another model's chain: unexpected verify record"
+grep -q '^E.*\] Verify: the client certificate chain does not match the model chain\.$' "$work/err" ||
+  fail "another model's chain: no ERROR record of verify's own: $(cat "$work/err")"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures failure(s)" >&2

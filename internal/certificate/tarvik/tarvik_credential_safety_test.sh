@@ -298,9 +298,195 @@ for round in $(seq 40); do
       fail "kill $round: a torn certificate file"
   fi
   tarvik --action=ensure 2>"$work/err" || fail "kill $round: ensure afterwards failed"
-  [ -z "$(temporaries "$certs")" ] || fail "kill $round: left $(temporaries "$certs")"
+  # An ensure that made a pair held the writers' lock and removed what the
+  # kill left; one that found a working pair only read.
+  if has_record "$work/err" "GetSSID: value="; then
+    [ -z "$(temporaries "$certs")" ] || fail "kill $round: left $(temporaries "$certs")"
+  fi
   tarvik --action=verify 2>/dev/null || fail "kill $round: no working pair afterwards"
 done
+tarvik --action=create 2>"$work/err" || fail "create after the kills failed"
+[ -z "$(temporaries "$certs")" ] || fail "create after the kills left $(temporaries "$certs")"
+
+# 11-14: ensure. Its slow case runs beside the others: ensure's verify step
+# cannot have the shared lock while a writer holds it, and makes nothing.
+new_home ensure_lock
+ensure_lock_cert=$cert ensure_lock_key=$key
+ensure_lock_before=$(state "$cert" "$key")
+flock "$certs/.tarvik.lock" sleep 45 &
+background+=($!)
+sleep 0.5
+(tarvik --action=ensure >/dev/null 2>"$work/ensure_lock_err"
+ echo $? >"$work/ensure_lock_status") &
+ensure_lock_run=$!
+ensure_failed() { # <case> <record>: status 1, the record, the pair as it was
+  [ "$status" -eq 1 ] || fail "ensure, $1: status $status"
+  has_record "$work/err" "$2" || fail "ensure, $1: no record: $(cat "$work/err")"
+  grep -q "^E.*\] $2" "$work/err" || fail "ensure, $1: the record is not an ERROR"
+  has_record "$work/err" "GetSSID: value=" && fail "ensure, $1: made a new pair"
+  [ "$(state "$cert" "$key")" = "$before" ] || fail "ensure, $1: the pair changed"
+  [ -z "$(temporaries "$certs")" ] || fail "ensure, $1: left $(temporaries "$certs")"
+}
+unreadable_record="Ensure: a credential file could not be read; no new credentials are made\.$"
+
+# 11. Ensure makes a new pair only when it looked and found the credentials
+# missing or invalid. What it could not read, a new pair would not mend: it
+# fails, says so, and changes nothing.
+new_home ensure_refuse
+before=$(state "$cert" "$key")
+mkfifo "$work/ensure_fifo"
+mkdir -p "$work/ensure_folder"
+cp "$cert" "$work/ensure_chain_dir_file.pem"
+{ cat "$cert"; head -c $((1024 * 1024)) /dev/zero | tr '\0' '\n'; } >"$work/ensure_big.crt"
+big_before=$(state "$work/ensure_big.crt")
+# case | switch
+ensure_refusals=(
+  "FIFO at the chain path|--kelm_client_cert_chain=$work/ensure_fifo"
+  "folder at the chain path|--kelm_client_cert_chain=$work/ensure_folder"
+  "named chain file missing|--kelm_client_cert_chain=$work/no_chain.pem"
+  "chain path through ..|--kelm_client_cert_chain=$work/ensure_folder/../ensure_chain_dir_file.pem"
+  "certificate over its bound|--kelm_client_cert=$work/ensure_big.crt"
+)
+for row in "${ensure_refusals[@]}"; do
+  IFS='|' read -r name switch <<<"$row"
+  timeout 10 "$tarvik_binary" --action=ensure "$switch" 2>"$work/err"
+  status=$?
+  ensure_failed "$name" "$unreadable_record"
+done
+[ "$(state "$work/ensure_big.crt")" = "$big_before" ] || fail "ensure changed the oversized certificate"
+[ -p "$work/ensure_fifo" ] || fail "ensure removed the FIFO"
+# A missing certificate file would be made, but the named chain file, which
+# no action writes, could not be read afterwards either.
+tarvik --action=ensure --kelm_client_cert="$work/no.crt" \
+  --kelm_client_cert_chain="$work/no_chain.pem" 2>"$work/err"
+status=$?
+ensure_failed "certificate and named chain file missing" \
+  "Ensure: the certificate chain file could not be read; no new credentials are made\.$"
+[ -e "$work/no.crt" ] && fail "ensure wrote a certificate beside a missing chain file"
+tarvik --action=verify 2>/dev/null || fail "the pair no longer verifies after the refused ensures"
+
+# What a new pair mends, ensure mends: the new pair verifies.
+other=$work/ensure_refuse/other.crt
+tarvik --action=create --kelm_client_cert="$other" \
+  --kelm_client_privkey="$work/ensure_refuse/other.key" 2>/dev/null || fail "second create failed"
+# case | how the pair is broken
+ensure_mends=(
+  "missing key|rm -f \"\$key\""
+  "unparsable certificate|printf 'no certificate here\n' >\"\$cert\""
+  "chain not the model's|cat \"\$other\" >>\"\$cert\""
+)
+for row in "${ensure_mends[@]}"; do
+  IFS='|' read -r name break_pair <<<"$row"
+  tarvik --action=create 2>/dev/null || fail "ensure mends $name: create failed"
+  eval "$break_pair"
+  broken=$(state "$cert" "$key")
+  tarvik --action=ensure 2>"$work/err" || fail "ensure mends $name: failed: $(cat "$work/err")"
+  has_record "$work/err" "GetSSID: value=" || fail "ensure mends $name: no new pair"
+  [ "$(state "$cert" "$key")" != "$broken" ] || fail "ensure mends $name: the pair did not change"
+  tarvik --action=verify 2>"$work/err" || fail "ensure mends $name: the new pair does not verify"
+done
+
+# 12. Two ensures at once on a fresh home make one pair: the second verifies
+# again under the writers' lock and finds the first one's pair.
+for round in $(seq 10); do
+  export HOME=$work/ensure_twice_$round
+  mkdir -p "$HOME"
+  export KELM_AUTH_DEV_CALL_LOG=$work/ensure_twice_calls_$round
+  tarvik --action=ensure 2>"$work/twice_a" &
+  a=$!
+  tarvik --action=ensure 2>"$work/twice_b" &
+  b=$!
+  wait $a || fail "two ensures $round: the first failed: $(cat "$work/twice_a")"
+  wait $b || fail "two ensures $round: the second failed: $(cat "$work/twice_b")"
+  generated=$(grep -c KelmAuth_GenerateDeviceKeyAndCert "$KELM_AUTH_DEV_CALL_LOG")
+  [ "$generated" = 1 ] || fail "two ensures $round: $generated pairs generated"
+  unset KELM_AUTH_DEV_CALL_LOG
+  tarvik --action=verify 2>/dev/null || fail "two ensures $round: the pair does not verify"
+done
+
+# 13. Runs of a user who may not write or read the pair. Root ignores
+# permissions, so as root the runs are nobody's; the tool and the library
+# it loads through its run path must then be reachable by nobody, or are
+# copied where they are.
+runner_tool=$tarvik_binary
+if [ "$(id -u)" -eq 0 ]; then
+  as_runner() { setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+  chmod 711 "$work"
+  library=$(ldd "$tarvik_binary" | awk '/libkelm_core_auth/ { print $3 }')
+  if ! as_runner test -x "$tarvik_binary" || ! as_runner test -r "$library"; then
+    mkdir -p "$work/runner_tool/bin" "$work/runner_tool/lib"
+    cp "$tarvik_binary" "$work/runner_tool/bin/tarvik"
+    cp "$library" "$work/runner_tool/lib/"
+    chmod -R a+rX "$work/runner_tool"
+    runner_tool=$work/runner_tool/bin/tarvik
+  fi
+else
+  as_runner() { "$@"; }
+fi
+runner_tarvik() { as_runner timeout 60 "$runner_tool" "$@"; }
+mkdir -m 755 "$work/runner"
+runner_pair() { # <folder>: a good pair there, with no lock file
+  mkdir -m 755 "$1"
+  cert=$1/client.crt key=$1/client.key.bin certs=$1
+  tarvik --action=create --kelm_client_cert="$cert" --kelm_client_privkey="$key" \
+    2>"$work/err" || fail "create in $1: $(cat "$work/err")"
+  rm -f "$1/.tarvik.lock"
+  before=$(state "$cert" "$key")
+}
+# A pair the runner cannot read, in a folder it may write: replacing it
+# would throw away a pair that works for its owner.
+runner_pair "$work/runner/unreadable"
+chmod 777 "$certs"
+chmod 000 "$cert" "$key"
+runner_tarvik --action=ensure --kelm_client_cert="$cert" --kelm_client_privkey="$key" \
+  2>"$work/err"
+status=$?
+chmod 644 "$cert" "$key"
+ensure_failed "a pair the runner cannot read" "$unreadable_record"
+# 14. A working pair in a folder the runner may read but not write, with no
+# lock file: ensure succeeds as verify does, and changes nothing.
+runner_pair "$work/runner/read_only"
+chmod 555 "$certs"
+for action in verify ensure; do
+  runner_tarvik --action=$action --kelm_client_cert="$cert" \
+    --kelm_client_privkey="$key" 2>"$work/err" ||
+    fail "$action in a folder the runner cannot write: $(cat "$work/err")"
+  [ "$(state "$cert" "$key")" = "$before" ] || fail "$action in a read-only folder changed the pair"
+  [ -z "$(ls -A "$certs" | grep -v '^client\.')" ] || fail "$action wrote into a read-only folder: $(ls -A "$certs")"
+done
+chmod 755 "$certs"
+# The same as root on a read-only mount, where mounting is permitted.
+if [ "$(id -u)" -eq 0 ]; then
+  runner_pair "$work/runner/mount_source"
+  mount_point=$work/runner/mount
+  mkdir -p "$mount_point"
+  if mount --bind "$certs" "$mount_point" 2>/dev/null; then
+    trap 'umount "$mount_point" 2>/dev/null; cleanup' EXIT
+    if mount -o remount,ro,bind "$mount_point" 2>"$work/err"; then
+      cert=$mount_point/client.crt key=$mount_point/client.key.bin
+      tarvik --action=ensure --kelm_client_cert="$cert" --kelm_client_privkey="$key" \
+        2>"$work/err" || fail "ensure on a read-only mount: $(cat "$work/err")"
+      [ "$(state "$cert" "$key")" = "$before" ] || fail "ensure on a read-only mount changed the pair"
+      [ ! -e "$mount_point/.tarvik.lock" ] || fail "ensure on a read-only mount made a lock file"
+    else
+      echo "SKIP: ensure on a read-only mount: remounting read-only is not permitted here: $(cat "$work/err")"
+    fi
+    umount "$mount_point" || fail "could not unmount $mount_point"
+    trap cleanup EXIT
+  else
+    echo "SKIP: ensure on a read-only mount: mounting is not permitted here"
+  fi
+fi
+
+# The slow case of ensure.
+wait $ensure_lock_run
+status=$(cat "$work/ensure_lock_status")
+cert=$ensure_lock_cert key=$ensure_lock_key before=$ensure_lock_before
+certs=$(dirname "$key")
+cp "$work/ensure_lock_err" "$work/err"
+ensure_failed "beside a held lock" "Ensure: the credential lock could not be had; no new credentials are made\.$"
+has_record "$work/err" "CredentialLock: another tarvik run holds $certs/\.tarvik\.lock; gave up after 30 seconds\.$" ||
+  fail "ensure beside a held lock: no lock record: $(cat "$work/err")"
 
 # The slow cases' results.
 wait $lock_run
