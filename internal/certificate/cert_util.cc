@@ -52,7 +52,8 @@ bool LoadClientCertificate(std::string* pem) {
     path = kelm_core::GetClientCertPath();
   }
   if (!ReadCredentialFile(path, kMaxCertificateFileSize, pem)) {
-    LOG(ERROR) << "Couldn't load client certificate from file: " << path;
+    LOG(ERROR) << "Couldn't load client certificate from file: "
+               << PathForRecord(path);
     return false;
   }
   return true;
