@@ -8,7 +8,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <vector>
@@ -138,7 +137,7 @@ std::string ResolvedName(const std::string& path) {
     char* cwd = getcwd(nullptr, 0);
     if (cwd == nullptr) return std::string();
     AppendComponents(cwd, &rest);
-    std::free(cwd);
+    free(cwd);
   }
   AppendComponents(path, &rest);
   std::vector<std::string> done;
