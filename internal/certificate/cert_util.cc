@@ -58,7 +58,8 @@ bool LoadClientCertificate(std::string* pem, ReadOutcome* outcome) {
   }
   *outcome = ReadCredentialFile(path, kMaxCertificateFileSize, pem);
   if (*outcome != ReadOutcome::kRead) {
-    LOG(ERROR) << "Couldn't load client certificate from file: " << path;
+    LOG(ERROR) << "Couldn't load client certificate from file: "
+               << PathForRecord(path);
     return false;
   }
   return true;

@@ -37,7 +37,7 @@ ReadOutcome ReadCredentialFile(const std::string& path, size_t max_size,
                                std::string* contents) {
   contents->clear();
   if (kelmbase::FilePath(path).ContainsParentReference()) {
-    LOG(ERROR) << "ReadCredentialFile: " << path
+    LOG(ERROR) << "ReadCredentialFile: " << PathForRecord(path)
                << ": a path with a \"..\" component is not read.";
     return ReadOutcome::kUnreadable;
   }
@@ -48,31 +48,33 @@ ReadOutcome ReadCredentialFile(const std::string& path, size_t max_size,
   kelmbase::ScopedFD fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.is_valid()) {
     if (errno != ENOENT) {
-      LOG(ERROR) << "ReadCredentialFile: cannot open " << path << ": "
-                 << std::strerror(errno);
+      LOG(ERROR) << "ReadCredentialFile: cannot open " << PathForRecord(path)
+                 << ": " << std::strerror(errno);
       return ReadOutcome::kUnreadable;
     }
     return ReadOutcome::kMissing;
   }
   struct stat info;
   if (fstat(fd.get(), &info) != 0) {
-    LOG(ERROR) << "ReadCredentialFile: cannot examine " << path << ": "
-               << std::strerror(errno);
+    LOG(ERROR) << "ReadCredentialFile: cannot examine " << PathForRecord(path)
+               << ": " << std::strerror(errno);
     return ReadOutcome::kUnreadable;
   }
   if (!S_ISREG(info.st_mode)) {
-    LOG(ERROR) << "ReadCredentialFile: " << path << " is not a regular file.";
+    LOG(ERROR) << "ReadCredentialFile: " << PathForRecord(path)
+               << " is not a regular file.";
     return ReadOutcome::kUnreadable;
   }
   if (static_cast<unsigned long long>(info.st_size) > max_size) {
-    LOG(ERROR) << "ReadCredentialFile: " << path << " holds " << info.st_size
-               << " bytes, more than the " << max_size << " allowed.";
+    LOG(ERROR) << "ReadCredentialFile: " << PathForRecord(path) << " holds "
+               << info.st_size << " bytes, more than the " << max_size
+               << " allowed.";
     return ReadOutcome::kUnreadable;
   }
   FILE* stream = fdopen(fd.get(), "rb");
   if (stream == nullptr) {
-    LOG(ERROR) << "ReadCredentialFile: cannot read " << path << ": "
-               << std::strerror(errno);
+    LOG(ERROR) << "ReadCredentialFile: cannot read " << PathForRecord(path)
+               << ": " << std::strerror(errno);
     return ReadOutcome::kUnreadable;
   }
   // The stream owns the descriptor from here on.
@@ -86,11 +88,12 @@ ReadOutcome ReadCredentialFile(const std::string& path, size_t max_size,
   if (!read) {
     contents->clear();
     if (grew) {
-      LOG(ERROR) << "ReadCredentialFile: " << path << " grew past the "
-                 << max_size << " bytes allowed while being read.";
+      LOG(ERROR) << "ReadCredentialFile: " << PathForRecord(path)
+                 << " grew past the " << max_size
+                 << " bytes allowed while being read.";
     } else {
-      LOG(ERROR) << "ReadCredentialFile: cannot read " << path << ": "
-                 << std::strerror(read_errno);
+      LOG(ERROR) << "ReadCredentialFile: cannot read " << PathForRecord(path)
+                 << ": " << std::strerror(read_errno);
     }
     return ReadOutcome::kUnreadable;
   }

@@ -779,6 +779,69 @@ TEST_F(ClientAuthGeneratorTest, OneFileForCertificateAndKeyIsRefused) {
   }
 }
 
+// A path with a ".." component, which the reader refuses, and a credential
+// path that names the lock file are refused by every writing action before
+// anything is touched, the lock file included.
+TEST_F(ClientAuthGeneratorTest, ParentReferencesAndTheLockFileAreRefused) {
+  const std::string dir = home_ + "/d";
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(dir + "/c", "cert"));
+  ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(dir + "/k", "key"));
+  struct Case {
+    std::string cert;
+    std::string key;
+    std::string chain;
+    std::string record;
+  } cases[] = {
+      {dir + "/../d/c", dir + "/k", "",
+       ": the certificate file " + dir +
+           "/../d/c has a \"..\" component, which is never read; nothing "
+           "was changed."},
+      {dir + "/c", dir + "/new/../k", "",
+       ": the key file " + dir +
+           "/new/../k has a \"..\" component, which is never read; nothing "
+           "was changed."},
+      {dir + "/c", dir + "/k", dir + "/../chain",
+       ": the chain file " + dir +
+           "/../chain has a \"..\" component, which is never read; nothing "
+           "was changed."},
+      {dir + "/.tarvik.lock", dir + "/k", "",
+       ": the certificate file " + dir + "/.tarvik.lock is the lock file " +
+           dir + "/.tarvik.lock; nothing was changed."},
+      {dir + "/c", dir + "/.tarvik.lock", "",
+       ": the key file " + dir + "/.tarvik.lock is the lock file " + dir +
+           "/.tarvik.lock; nothing was changed."},
+      // In a folder that is not there yet.
+      {dir + "/N/.tarvik.lock", dir + "/N/./k", "",
+       ": the certificate file " + dir + "/N/.tarvik.lock is the lock file " +
+           dir + "/N/./.tarvik.lock; nothing was changed."},
+  };
+  ClientAuthGenerator generator(nullptr);
+  for (const Case& c : cases) {
+    setenv("KELM_CLIENT_CERT", c.cert.c_str(), 1);
+    setenv("KELM_CLIENT_PRIVKEY", c.key.c_str(), 1);
+    if (c.chain.empty()) {
+      unsetenv("KELM_CLIENT_CERT_CHAIN");
+    } else {
+      setenv("KELM_CLIENT_CERT_CHAIN", c.chain.c_str(), 1);
+    }
+    for (const char* action : {"Create", "Delete", "Ensure"}) {
+      testing::internal::CaptureStderr();
+      const bool result = std::string(action) == "Create" ? generator.Create()
+                          : std::string(action) == "Delete"
+                              ? generator.Delete()
+                              : generator.Ensure();
+      const std::string log = testing::internal::GetCapturedStderr();
+      EXPECT_FALSE(result) << action << " " << c.record;
+      EXPECT_EQ(vantorel::test::SeverityOf(log, action + c.record), 'E')
+          << action << " " << log;
+      EXPECT_EQ(ReadFile(dir + "/c"), "cert") << action << " " << c.record;
+      EXPECT_EQ(ReadFile(dir + "/k"), "key") << action << " " << c.record;
+      EXPECT_THAT(EntryNames(dir), ElementsAre("c", "k"))
+          << action << " " << c.record;
+    }
+  }
+}
+
 // Anything at a credential path that is not a file, a link or an empty
 // folder stays, and delete and create fail saying why, before either file
 // is touched.

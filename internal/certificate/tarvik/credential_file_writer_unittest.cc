@@ -9,6 +9,7 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "internal/certificate/tarvik/credential_lock.h"
 #include "internal/certificate/test/client_auth_test_util.h"
 
 namespace vantorel {
@@ -81,6 +82,13 @@ TEST(CredentialFileWriterTest, SameFileUnderTwoNames) {
   ASSERT_EQ(symlink((d + "/a/x").c_str(), (d + "/a/to_x").c_str()), 0);
   ASSERT_EQ(link((d + "/a/x").c_str(), (d + "/a/hard_x").c_str()), 0);
   ASSERT_EQ(symlink((d + "/a").c_str(), (d + "/dir_link").c_str()), 0);
+  // Links to what is not there yet: a folder, a file, and each other.
+  ASSERT_EQ(symlink("real", (d + "/lnk").c_str()), 0);
+  ASSERT_EQ(symlink((d + "/real/deeper").c_str(), (d + "/abs_lnk").c_str()), 0);
+  ASSERT_EQ(symlink("new_file", (d + "/a/to_new").c_str()), 0);
+  ASSERT_EQ(symlink("loop_b", (d + "/loop_a").c_str()), 0);
+  ASSERT_EQ(symlink("loop_a", (d + "/loop_b").c_str()), 0);
+  const std::string lock_of_n = CredentialLock::LockFilePath(d + "/N/key");
   struct Case {
     std::string first;
     std::string second;
@@ -89,14 +97,39 @@ TEST(CredentialFileWriterTest, SameFileUnderTwoNames) {
       {d + "/a/x", d + "/a/x", true},
       {d + "/a/x", d + "/a/../a/x", true},
       {d + "/a/x", d + "/a/./x", true},
+      {d + "/a/x", d + "//a///x", true},
       {d + "/a/x", d + "/dir_link/x", true},
+      // A link's ".." is the parent of what it points to.
+      {d + "/a/x", d + "/dir_link/../a/x", true},
       {d + "/a/x", d + "/a/to_x", true},
       {d + "/a/hard_x", d + "/a/x", true},
       // Not there yet, but one folder entry.
       {d + "/a/new", d + "/a/../a/new", true},
+      {d + "/a/new_file", d + "/a/to_new", true},
+      // In a folder that is not there yet.
+      {d + "/N/x", d + "/N/./x", true},
+      {d + "/N/x", d + "/N//x", true},
+      {d + "/N/x", d + "/N/M/../x", true},
+      {d + "/N/x/", d + "/N/x", true},
+      // Through a dangling link to a folder, by its relative and its
+      // absolute text.
+      {d + "/lnk/x", d + "/real/x", true},
+      {d + "/lnk/./x", d + "/real//x", true},
+      {d + "/abs_lnk/x", d + "/real/deeper/x", true},
+      {d + "/abs_lnk/x", d + "/lnk/deeper/x", true},
+      // The lock file beside a key in a folder that is not there yet.
+      {d + "/N/.tarvik.lock", lock_of_n, true},
+      {d + "/N/./.tarvik.lock", lock_of_n, true},
+      {d + "/N/key", lock_of_n, false},
       {d + "/a/x", d + "/a/y", false},
       {d + "/a/new", d + "/a/other", false},
       {d + "/a/x", d + "/none/x", false},
+      {d + "/N/x", d + "/M/x", false},
+      {d + "/lnk/x", d + "/lnk/y", false},
+      {d + "/lnk/x", d + "/x", false},
+      // A loop resolves to nothing, and is no reason for a match.
+      {d + "/loop_a/x", d + "/loop_b/x", false},
+      {d + "/loop_a/x", d + "/loop_a/./x", true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(NameTheSameFile(c.first, c.second), c.same)
@@ -121,6 +154,9 @@ TEST(CredentialFileWriterTest, RemovesOnlyLeftoversOfThisTarget) {
   dir.Write(".client.crt.XXXXXX", "other");
   ASSERT_EQ(mkfifo((d + "/.client.crt.tarvik-FIFO00").c_str(), 0600), 0);
   ASSERT_EQ(mkdir((d + "/.client.crt.tarvik-DIR000").c_str(), 0700), 0);
+  // An old link that a kill left aside: the link goes, not its target.
+  ASSERT_EQ(symlink("client.crt", (d + "/.client.crt.tarvik-Lnk000").c_str()),
+            0);
   testing::internal::CaptureStderr();
   RemoveLeftoverTemporaryFiles(d + "/client.crt");
   const std::string log = testing::internal::GetCapturedStderr();
@@ -135,6 +171,11 @@ TEST(CredentialFileWriterTest, RemovesOnlyLeftoversOfThisTarget) {
                                       "/.client.crt.tarvik-Ab12Z9, left "
                                       "by an interrupted run."),
             'W');
+  EXPECT_EQ(test::SeverityOf(log, "RemoveLeftoverTemporaryFiles: removed " + d +
+                                      "/.client.crt.tarvik-Lnk000, left "
+                                      "by an interrupted run."),
+            'W');
+  EXPECT_EQ(test::ReadFileOrEmpty(d + "/client.crt"), "kept");
   // A folder that is not there holds no leftovers, and is no failure.
   testing::internal::CaptureStderr();
   RemoveLeftoverTemporaryFiles(d + "/none/client.crt");
@@ -178,6 +219,115 @@ TEST(CredentialFileWriterTest, StagedFileReplacesOnlyWhenCommitted) {
               UnorderedElementsAre("client.crt", "link", "folder"));
 }
 
+// The names in `dir` that are temporary names of `target_name`.
+std::vector<std::string> TempNamesOf(const std::string& dir,
+                                     const std::string& target_name) {
+  std::vector<std::string> names;
+  for (const std::string& name : test::EntryNames(dir)) {
+    if (name.rfind("." + target_name + ".tarvik-", 0) == 0) {
+      names.push_back(name);
+    }
+  }
+  return names;
+}
+
+// What stands at a target moves aside under a temporary name and comes back
+// unchanged; dropped, the moved file is gone.
+TEST(CredentialFileWriterTest, AsideFileKeepsTheOldFileUntilDropped) {
+  test::ScopedTempDir dir;
+  const std::string& d = dir.path();
+  const std::string file = dir.Write("key", "old key");
+  const std::string link = d + "/link";
+  ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
+  for (const std::string& target : {link, file}) {
+    const std::string name = target.substr(d.size() + 1);
+    struct stat before;
+    ASSERT_EQ(lstat(target.c_str(), &before), 0);
+    {
+      AsideFile aside(target);
+      ASSERT_TRUE(aside.MoveAside()) << target;
+      struct stat info;
+      EXPECT_NE(lstat(target.c_str(), &info), 0) << target;
+      const std::vector<std::string> moved = TempNamesOf(d, name);
+      ASSERT_EQ(moved.size(), 1u) << target;
+      EXPECT_EQ(moved[0].size(), name.size() + 15) << moved[0];
+      ASSERT_TRUE(aside.Restore()) << target;
+      ASSERT_EQ(lstat(target.c_str(), &info), 0) << target;
+      EXPECT_EQ(info.st_ino, before.st_ino) << target;
+      EXPECT_THAT(TempNamesOf(d, name), IsEmpty()) << target;
+    }
+    // Restored, it stays when dropped.
+    EXPECT_EQ(test::ReadFileOrEmpty(target), "old key") << target;
+    {
+      AsideFile aside(target);
+      ASSERT_TRUE(aside.MoveAside()) << target;
+    }
+    EXPECT_THAT(TempNamesOf(d, name), IsEmpty()) << target;
+    struct stat info;
+    EXPECT_NE(lstat(target.c_str(), &info), 0) << target;
+    // A link moved aside and dropped leaves what it points to.
+    if (target == link) {
+      EXPECT_EQ(lstat(file.c_str(), &info), 0);
+    }
+  }
+  EXPECT_THAT(test::EntryNames(d), IsEmpty());
+
+  // Nothing there is nothing to move; an empty folder goes for good.
+  const std::string folder = d + "/folder";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  for (const std::string& target : {d + "/missing", folder}) {
+    AsideFile aside(target);
+    EXPECT_TRUE(aside.MoveAside()) << target;
+    EXPECT_TRUE(aside.Restore()) << target;
+  }
+  EXPECT_THAT(test::EntryNames(d), IsEmpty());
+}
+
+// A kill while the old file stands aside leaves a name that the next
+// writing run's cleanup removes.
+TEST(CredentialFileWriterTest, AsideFileLeftByAKillIsALeftover) {
+  test::ScopedTempDir dir;
+  const std::string target = dir.Write("key", "old key");
+  AsideFile aside(target);
+  ASSERT_TRUE(aside.MoveAside());
+  ASSERT_EQ(TempNamesOf(dir.path(), "key").size(), 1u);
+  testing::internal::CaptureStderr();
+  RemoveLeftoverTemporaryFiles(target);
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("] RemoveLeftoverTemporaryFiles: removed " +
+                        dir.path() + "/.key.tarvik-"));
+  EXPECT_THAT(test::EntryNames(dir.path()), IsEmpty());
+}
+
+// A failed move back says where the old file is, and leaves it there.
+TEST(CredentialFileWriterTest, AsideFileFailedRestoreSaysWhereTheFileIs) {
+  test::ScopedTempDir dir;
+  const std::string& d = dir.path();
+  ASSERT_EQ(mkdir((d + "/a").c_str(), 0700), 0);
+  const std::string target = dir.Write("a/key", "old key");
+  {
+    AsideFile aside(target);
+    ASSERT_TRUE(aside.MoveAside());
+    const std::vector<std::string> moved = TempNamesOf(d + "/a", "key");
+    ASSERT_EQ(moved.size(), 1u);
+    // The folder goes away underneath.
+    ASSERT_EQ(rename((d + "/a").c_str(), (d + "/b").c_str()), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(aside.Restore());
+    const std::string aside_path = d + "/a/" + moved[0];
+    EXPECT_EQ(
+        test::SeverityOf(
+            testing::internal::GetCapturedStderr(),
+            "AsideFile: cannot rename " + aside_path + " back to " + target +
+                ": No such file or directory; the old file "
+                "is at " +
+                aside_path + ", where the next writing run removes it."),
+        'E');
+  }
+  EXPECT_EQ(test::ReadFileOrEmpty(d + "/b/" + TempNamesOf(d + "/b", "key")[0]),
+            "old key");
+}
+
 // Failures name the path and the system's reason.
 TEST(CredentialFileWriterTest, FailuresSayWhy) {
   test::ScopedTempDir dir;
@@ -190,6 +340,16 @@ TEST(CredentialFileWriterTest, FailuresSayWhy) {
                 HasSubstr("] MakeParentFolders: cannot make the folder " +
                           blocker + ": File exists\n"));
   }
+  // A path's control bytes are escaped, so that its record stays one line.
+  const std::string broken = dir.path() + "/full\nE0000 folder";
+  ASSERT_EQ(mkdir(broken.c_str(), 0700), 0);
+  dir.Write("full\nE0000 folder/x", "x");
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(IsReplaceablePath(broken));
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("] IsReplaceablePath: " + dir.path() +
+                        "/full\\nE0000 folder is a folder that is not "
+                        "empty; it is left as it is.\n"));
   const std::string long_name = dir.path() + "/" + std::string(256, 'n');
   testing::internal::CaptureStderr();
   EXPECT_FALSE(IsReplaceablePath(long_name));

@@ -11,6 +11,7 @@
 #include "agent/base/location.h"
 #include "agent/base/threading/platform_thread.h"
 #include "agent/base/threading/scoped_blocking_call.h"
+#include "internal/certificate/credential_file.h"
 #include "logging/log.h"
 
 namespace vantorel {
@@ -58,8 +59,8 @@ bool CredentialLock::OpenAndLock(const std::string& key_path, Mode mode,
         (errno == ENOENT || errno == EACCES || errno == EROFS)) {
       return true;
     }
-    LOG(ERROR) << "CredentialLock: cannot open " << lock_path << ": "
-               << std::strerror(errno);
+    LOG(ERROR) << "CredentialLock: cannot open " << PathForRecord(lock_path)
+               << ": " << std::strerror(errno);
     return false;
   }
   return Lock(lock_path, mode, max_wait);
@@ -69,7 +70,8 @@ bool CredentialLock::Lock(const std::string& lock_path, Mode mode,
                           kelmbase::Duration max_wait) {
   struct stat info;
   if (fstat(fd_.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    LOG(ERROR) << "CredentialLock: " << lock_path << " is not a regular file.";
+    LOG(ERROR) << "CredentialLock: " << PathForRecord(lock_path)
+               << " is not a regular file.";
     fd_.reset();
     return false;
   }
@@ -82,14 +84,15 @@ bool CredentialLock::Lock(const std::string& lock_path, Mode mode,
   while (flock(fd_.get(), operation) != 0) {
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) {
-      LOG(ERROR) << "CredentialLock: cannot lock " << lock_path << ": "
-                 << std::strerror(errno);
+      LOG(ERROR) << "CredentialLock: cannot lock " << PathForRecord(lock_path)
+                 << ": " << std::strerror(errno);
       fd_.reset();
       return false;
     }
     if (kelmbase::MonotonicTime::Now() >= deadline) {
-      LOG(ERROR) << "CredentialLock: another tarvik run holds " << lock_path
-                 << "; gave up after " << max_wait.InSecondsF() << " seconds.";
+      LOG(ERROR) << "CredentialLock: another tarvik run holds "
+                 << PathForRecord(lock_path) << "; gave up after "
+                 << max_wait.InSecondsF() << " seconds.";
       fd_.reset();
       return false;
     }

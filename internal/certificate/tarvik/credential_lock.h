@@ -5,9 +5,10 @@
 // on one credential pair.
 //
 // The lock is an flock(2) on the file ".tarvik.lock" in the key file's
-// folder, made on first use and never removed. Writers (create, delete,
-// ensure) hold it exclusively for their whole run; verify holds it shared
-// while it reads the two files, so it never sees half of a replacement.
+// folder, made on first use and never removed. Create and delete hold it
+// exclusively for their whole run, and ensure from the moment it decides to
+// create; verify, and ensure's first verify, hold it shared while they read
+// the two files, so that they never see half of a replacement.
 // Locks are per open file: two CredentialLocks in one process exclude each
 // other like two processes do, so an action that already holds the lock
 // must not take it again.

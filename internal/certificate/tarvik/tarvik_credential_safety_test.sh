@@ -488,6 +488,149 @@ ensure_failed "beside a held lock" "Ensure: the credential lock could not be had
 has_record "$work/err" "CredentialLock: another tarvik run holds $certs/\.tarvik\.lock; gave up after 30 seconds\.$" ||
   fail "ensure beside a held lock: no lock record: $(cat "$work/err")"
 
+# 15. One file under two spellings is refused where its folder does not
+# exist yet too, and so is a credential path that names the lock file;
+# nothing is made.
+spell=$work/spell
+mkdir -p "$spell"
+# A dangling link to a folder: lnk/x and real/x are one file.
+ln -s real "$spell/lnk"
+# certificate | key | record
+spell_cases=(
+  "N/x|N/./x|the certificate file N/x and the key file N/\./x are one file"
+  "N/x|N//x|the certificate file N/x and the key file N//x are one file"
+  "lnk/x|real/x|the certificate file lnk/x and the key file real/x are one file"
+  "$spell/N/x|$spell/N/./x|the certificate file $spell/N/x and the key file $spell/N/\./x are one file"
+  "N/.tarvik.lock|N/./x|the certificate file N/\.tarvik\.lock is the lock file N/\./\.tarvik\.lock"
+  "N/x|N/.tarvik.lock|the key file N/\.tarvik\.lock is the lock file N/\.tarvik\.lock"
+)
+for row in "${spell_cases[@]}"; do
+  IFS='|' read -r c k record <<<"$row"
+  for action in create ensure delete; do
+    (cd "$spell" && tarvik --action=$action --kelm_client_cert="$c" \
+      --kelm_client_privkey="$k" 2>"$work/err")
+    [ $? -eq 1 ] || fail "spelling $row: $action did not fail"
+    has_record "$work/err" "${action^}: $record; nothing was changed\.$" ||
+      fail "spelling $row: $action: no record: $(cat "$work/err")"
+    [ "$(ls -A "$spell")" = lnk ] || fail "spelling $row: $action made $(ls -A "$spell")"
+  done
+done
+
+# 16. A path with a ".." component, which verify never reads, is refused by
+# every action, whether a switch or the environment names it.
+new_home dots
+before=$(state "$cert" "$key")
+# file | variable or switch | path
+dots_cases=(
+  "certificate|--kelm_client_cert|$certs/../certs/client.crt"
+  "key|--kelm_client_privkey|$certs/new/../client.key.bin"
+  "chain|--kelm_client_cert_chain|$work/dots/../chain.pem"
+  "certificate|KELM_CLIENT_CERT|$certs/../certs/client.crt"
+  "chain|KELM_CLIENT_CERT_CHAIN|$work/dots/../chain.pem"
+)
+for row in "${dots_cases[@]}"; do
+  IFS='|' read -r file how path <<<"$row"
+  for action in create ensure delete verify; do
+    if [ "${how#--}" != "$how" ]; then
+      tarvik --action=$action "$how=$path" 2>"$work/err"
+    else
+      env "$how=$path" timeout 60 "$tarvik_binary" --action=$action 2>"$work/err"
+    fi
+    [ $? -eq 1 ] || fail "dots $row: $action did not fail"
+    if [ $action = verify ]; then
+      has_record "$work/err" "ReadCredentialFile: $path: a path with a \"\.\.\" component is not read\.$" ||
+        fail "dots $row: verify: no record: $(cat "$work/err")"
+    else
+      has_record "$work/err" "${action^}: the $file file $path has a \"\.\.\" component, which is never read; nothing was changed\.$" ||
+        fail "dots $row: $action: no record: $(cat "$work/err")"
+    fi
+    [ "$(state "$cert" "$key")" = "$before" ] || fail "dots $row: $action changed the pair"
+    [ -z "$(temporaries "$certs")" ] || fail "dots $row: $action left $(temporaries "$certs")"
+    [ -e "$certs/new" ] && fail "dots $row: $action made a folder"
+  done
+done
+tarvik --action=verify 2>/dev/null || fail "the refused runs broke the pair"
+
+# 17. In sticky folders, a user who may not replace another user's file
+# keeps the old pair whole: a key that is not the runner's stops create
+# before anything changed, and a certificate that is not the runner's
+# brings the old key back. Root may replace anything, so this runs as
+# nobody.
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP: the sticky-folder cases need root, to give the files to two users" >&2
+else
+  sticky=$work/sticky
+  mkdir -m 1777 "$sticky"
+  s_cert=$sticky/client.crt
+  s_key=$sticky/client.key.bin
+  tarvik --action=create --kelm_client_cert="$s_cert" \
+    --kelm_client_privkey="$s_key" 2>"$work/err" || fail "sticky: create: $(cat "$work/err")"
+  # owner of the certificate | owner of the key | record
+  sticky_cases=(
+    "root|nobody|StagedFile: cannot rename the new content to $s_cert: Operation not permitted"
+    "nobody|root|AsideFile: cannot rename $s_key to $sticky/\.client\.key\.bin\.tarvik-[[:alnum:]]{6}: Operation not permitted"
+  )
+  for row in "${sticky_cases[@]}"; do
+    IFS='|' read -r cert_owner key_owner record <<<"$row"
+    chown "$cert_owner" "$s_cert"
+    chown "$key_owner" "$s_key"
+    before=$(state "$s_cert" "$s_key")
+    for action in create ensure; do
+      as_runner env HOME="$sticky" KELM_AUTH_DEV_SIGN=fail timeout 60 \
+        "$runner_tool" --action=$action --kelm_client_cert="$s_cert" \
+        --kelm_client_privkey="$s_key" 2>"$work/err"
+      status=$?
+      [ $status -eq 1 ] || fail "sticky $cert_owner/$key_owner: $action: status $status: $(cat "$work/err")"
+      grep -Eq "\] $record$" "$work/err" ||
+        fail "sticky $cert_owner/$key_owner: $action: no record: $(cat "$work/err")"
+      [ "$(state "$s_cert" "$s_key")" = "$before" ] ||
+        fail "sticky $cert_owner/$key_owner: $action did not keep the old pair"
+      [ -z "$(temporaries "$sticky")" ] ||
+        fail "sticky $cert_owner/$key_owner: $action left $(temporaries "$sticky")"
+      tarvik --action=verify --kelm_client_cert="$s_cert" \
+        --kelm_client_privkey="$s_key" 2>/dev/null ||
+        fail "sticky $cert_owner/$key_owner: $action: the old pair does not verify"
+    done
+  done
+fi
+
+# 18. A path never splits a record: every line of standard error is a
+# record, and none starts with what followed a newline in a path.
+forged='E0000 00:00:1.000000 1 forged.cc:1] forged record'
+odd=$work/odd/one$'\n'two$'\n'$forged
+mkdir -p "$odd/folder/x" "$odd/pair" "$odd/locked/.tarvik.lock"
+printf 'file' >"$odd/blocker"
+printf 'stale' >"$odd/pair/.k.tarvik-Ab12Cd"
+shown=${odd//$'\n'/\\n}
+# The action, the record that names the path, then the switches.
+odd_case() {
+  local action=$1 record=$2
+  shift 2
+  tarvik --action=$action "$@" 2>"$work/err"
+  grep -Fq "] $record" "$work/err" ||
+    fail "odd path: $action: no record: $record: $(cat "$work/err")"
+  grep -Evq '^[IWEF][0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]+\.[0-9]{6} +[0-9]+ [^ ]+:[0-9]+\] ' \
+    "$work/err" && fail "odd path: $action: a line that is not a record: $(cat "$work/err")"
+  grep -q "^E0000 00:00:1\.000000 1 forged" "$work/err" &&
+    fail "odd path: $action: a forged record: $(cat "$work/err")"
+}
+odd_case verify "Couldn't load client certificate from file: $shown/missing.pem" \
+  --kelm_client_cert="$odd/missing.pem"
+odd_case verify "ReadCredentialFile: $shown/folder is not a regular file." \
+  --kelm_client_privkey="$odd/folder"
+odd_case delete "IsReplaceablePath: $shown/folder is a folder that is not empty; it is left as it is." \
+  --kelm_client_cert="$odd/folder"
+odd_case create "MakeParentFolders: cannot make the folder $shown/blocker: File exists" \
+  --kelm_client_privkey="$odd/blocker/k"
+odd_case create "Create: the certificate file $shown/x and the key file $shown/./x are one file; nothing was changed." \
+  --kelm_client_cert="$odd/x" --kelm_client_privkey="$odd/./x"
+odd_case ensure "Ensure: the key file $shown/../k has a \"..\" component, which is never read; nothing was changed." \
+  --kelm_client_privkey="$odd/../k"
+odd_case create "CredentialLock: cannot open $shown/locked/.tarvik.lock: Is a directory" \
+  --kelm_client_privkey="$odd/locked/k"
+odd_case ensure "RemoveLeftoverTemporaryFiles: removed $shown/pair/.k.tarvik-Ab12Cd, left by an interrupted run." \
+  --kelm_client_cert="$odd/pair/c" --kelm_client_privkey="$odd/pair/k"
+
 # The slow cases' results.
 wait $lock_run
 [ "$(cat "$work/lock_status")" = 1 ] || fail "create beside a held lock: status $(cat "$work/lock_status")"
