@@ -1155,9 +1155,12 @@ TEST_F(VerifyTest, EnsureMakesNothingWhenItCouldNotRead) {
       {"named chain file missing",
        {{"KELM_CLIENT_CERT_CHAIN", home_ + "/none.pem"}},
        unreadable},
+      // Refused before anything is read, as in every writing action.
       {"chain path through ..",
        {{"KELM_CLIENT_CERT_CHAIN", odd_folder + "/../chain.pem"}},
-       unreadable},
+       "Ensure: the chain file " + odd_folder +
+           "/../chain.pem has a \"..\" component, which is never read; "
+           "nothing was changed."},
       {"key over its bound", {{"KELM_CLIENT_PRIVKEY", oversized}}, unreadable},
       {"certificate over its bound",
        {{"KELM_CLIENT_CERT", oversized}},
