@@ -171,13 +171,7 @@ TEST_F(PlatformClientAuthCredsTest, TellsMissingFromUnreadableFiles) {
        false, false},
   };
   for (const Case& c : cases) {
-    setenv("KELM_CLIENT_CERT", c.cert.c_str(), 1);
-    setenv("KELM_CLIENT_PRIVKEY", c.key.c_str(), 1);
-    if (c.chain.empty()) {
-      unsetenv("KELM_CLIENT_CERT_CHAIN");
-    } else {
-      setenv("KELM_CLIENT_CERT_CHAIN", c.chain.c_str(), 1);
-    }
+    test::SetCredentialPathVariables(c.cert, c.key, c.chain);
     testing::internal::CaptureStderr();
     PlatformClientAuthCreds loaded;
     testing::internal::GetCapturedStderr();

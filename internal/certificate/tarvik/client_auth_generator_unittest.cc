@@ -64,6 +64,14 @@ std::string DevPki(const char* name) {
   return vantorel::test::DevPkiFile(name);
 }
 
+// Runs the writing action named "Create", "Delete" or "Ensure".
+bool RunWritingAction(ClientAuthGenerator* generator,
+                      const std::string& action) {
+  if (action == "Create") return generator->Create();
+  if (action == "Delete") return generator->Delete();
+  return generator->Ensure();
+}
+
 // Where the model template holds the placeholder, which the device
 // certificate replaces with the SSID.
 bool FindTemplatePlaceholder(size_t* offset, size_t* length) {
@@ -761,10 +769,7 @@ TEST_F(ClientAuthGeneratorTest, OneFileForCertificateAndKeyIsRefused) {
     setenv("KELM_CLIENT_PRIVKEY", c.key.c_str(), 1);
     for (const char* action : {"Create", "Delete", "Ensure"}) {
       testing::internal::CaptureStderr();
-      const bool result = std::string(action) == "Create" ? generator.Create()
-                          : std::string(action) == "Delete"
-                              ? generator.Delete()
-                              : generator.Ensure();
+      const bool result = RunWritingAction(&generator, action);
       const std::string log = testing::internal::GetCapturedStderr();
       EXPECT_FALSE(result) << action << " " << c.cert << " " << c.key;
       EXPECT_EQ(vantorel::test::SeverityOf(
@@ -817,19 +822,10 @@ TEST_F(ClientAuthGeneratorTest, ParentReferencesAndTheLockFileAreRefused) {
   };
   ClientAuthGenerator generator(nullptr);
   for (const Case& c : cases) {
-    setenv("KELM_CLIENT_CERT", c.cert.c_str(), 1);
-    setenv("KELM_CLIENT_PRIVKEY", c.key.c_str(), 1);
-    if (c.chain.empty()) {
-      unsetenv("KELM_CLIENT_CERT_CHAIN");
-    } else {
-      setenv("KELM_CLIENT_CERT_CHAIN", c.chain.c_str(), 1);
-    }
+    vantorel::test::SetCredentialPathVariables(c.cert, c.key, c.chain);
     for (const char* action : {"Create", "Delete", "Ensure"}) {
       testing::internal::CaptureStderr();
-      const bool result = std::string(action) == "Create" ? generator.Create()
-                          : std::string(action) == "Delete"
-                              ? generator.Delete()
-                              : generator.Ensure();
+      const bool result = RunWritingAction(&generator, action);
       const std::string log = testing::internal::GetCapturedStderr();
       EXPECT_FALSE(result) << action << " " << c.record;
       EXPECT_EQ(vantorel::test::SeverityOf(log, action + c.record), 'E')

@@ -163,6 +163,17 @@ char SeverityOf(const std::string& log, const std::string& text) {
   return '-';
 }
 
+void SetCredentialPathVariables(const std::string& cert, const std::string& key,
+                                const std::string& chain) {
+  setenv("KELM_CLIENT_CERT", cert.c_str(), 1);
+  setenv("KELM_CLIENT_PRIVKEY", key.c_str(), 1);
+  if (chain.empty()) {
+    unsetenv("KELM_CLIENT_CERT_CHAIN");
+  } else {
+    setenv("KELM_CLIENT_CERT_CHAIN", chain.c_str(), 1);
+  }
+}
+
 std::vector<std::string> RecordTexts(const std::string& log) {
   std::vector<std::string> texts;
   for (kelmbase::test::LogRecord& record :

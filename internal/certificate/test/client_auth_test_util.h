@@ -54,6 +54,12 @@ char SeverityOf(const std::string& log, const std::string& text);
 // prefix, without that prefix.
 std::vector<std::string> RecordTexts(const std::string& log);
 
+// Names the credential files through the environment: KELM_CLIENT_CERT and
+// KELM_CLIENT_PRIVKEY, and KELM_CLIENT_CERT_CHAIN unless `chain` is empty,
+// when it is unset.
+void SetCredentialPathVariables(const std::string& cert, const std::string& key,
+                                const std::string& chain);
+
 // A private temporary folder, removed with everything in it.
 class ScopedTempDir {
  public:
