@@ -138,22 +138,35 @@ TEST_F(VlogIsOnTest, FlagChangesTakeEffectAtVlogSites) {
 }
 
 // Readers on other threads only ever see levels that the flags give while
-// both flags keep changing.
+// both flags keep changing. The writer keeps changing them until every
+// reader has checked a number of times, so that a fast writer cannot finish
+// before the readers have looked.
 TEST_F(VlogIsOnTest, ReadersSeeOnlyLevelsTheFlagsGive) {
+  constexpr int kReaders = 2;
+  constexpr int kChecksPerReader = 500;
   std::atomic<bool> stop{false};
+  std::atomic<int> checks[kReaders] = {};
   std::vector<std::thread> readers;
-  for (int i = 0; i < 2; ++i) {
-    readers.emplace_back([&stop] {
+  for (int r = 0; r < kReaders; ++r) {
+    readers.emplace_back([&stop, &checks, r] {
       while (!stop.load(std::memory_order_relaxed)) {
         const int32_t level = VlogLevelForFile("x/foo.cc");
         EXPECT_TRUE(level == 0 || level == 1 || level == 5) << level;
         EXPECT_TRUE(VlogIsOn(0, "x/foo.cc"));
         EXPECT_FALSE(VlogIsOn(6, "x/foo.cc"));
         EXPECT_FALSE(VlogIsOn(2, "x/bar.cc"));
+        checks[r].fetch_add(1, std::memory_order_relaxed);
       }
     });
   }
-  for (int i = 0; i < 300; ++i) {
+  auto every_reader_checked = [&checks] {
+    for (const std::atomic<int>& count : checks) {
+      if (count.load(std::memory_order_relaxed) < kChecksPerReader)
+        return false;
+    }
+    return true;
+  };
+  for (int i = 0; i < 300 || !every_reader_checked(); ++i) {
     absl::SetFlag(&FLAGS_vmodule, i % 2 == 0 ? "foo=5" : "");
     absl::SetFlag(&FLAGS_v, i % 3 == 0 ? 1 : 0);
   }

@@ -1106,6 +1106,51 @@ void TraceLog::Flush(const std::function<void(const TraceEvent&)>& visitor) {
   }
 }
 
+void TraceLog::ResetForTesting() {
+  SetAddTraceEventOverrideHook(nullptr);
+  SetUpdateDurationOverrideHook(nullptr);
+  SetFilterFactoryHook(nullptr);
+  {
+    ScopedLock observer_lock(observer_lock_);
+    enabled_state_observers_.clear();
+    async_observers_.clear();
+  }
+  {
+    ScopedLock lock(lock_);
+    enabled_modes_.store(0, std::memory_order_relaxed);
+    config_ = TraceRecordingConfig();
+    record_mode_.store(config_.record_mode, std::memory_order_relaxed);
+    enabled_event_filters_.clear();
+    GetEventFilters().clear();
+    UpdateCategoryRegistry();
+
+    shared_chunk_.reset();
+    shared_chunk_index_ = 0;
+    generation_.fetch_add(1, std::memory_order_release);
+    {
+      ScopedHeapProfilerIgnore ignore_allocations;
+      buffer_ = CreateTraceBuffer(config_);
+    }
+    buffer_record_mode_ = config_.record_mode;
+    buffer_size_in_events_ = config_.buffer_size_in_events;
+    buffer_limit_reached_timestamp_ = MonotonicTime();
+    metadata_events_.clear();
+
+    process_labels_.clear();
+    process_sort_index_ = 0;
+    thread_sort_indices_.clear();
+  }
+  {
+    ScopedLock lock(thread_info_lock_);
+    thread_names_.clear();
+    thread_event_start_times_.clear();
+    thread_colors_.clear();
+  }
+  // This thread's name would otherwise count as already listed.
+  if (TraceLogThreadState* state = ExistingThreadState())
+    state->last_reported_name = nullptr;
+}
+
 bool TraceLog::WriteMemoryDump(const MemoryDumpArgs&, ProcessDump* dump) {
   TraceEventMemoryOverhead overhead;
   overhead.Add(TraceEventMemoryOverhead::kOther, sizeof(*this));

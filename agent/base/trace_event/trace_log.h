@@ -189,6 +189,17 @@ class TraceLog : public MemoryDumpProvider {
   // buffer's generation).
   void Flush(const std::function<void(const TraceEvent&)>& visitor);
 
+  // For tests: returns the log to the state it was made in, so that a test
+  // starts from a known log whatever ran before it. Every mode goes off
+  // (writing no metadata and telling no observer); the configuration, the
+  // buffer (fresh and empty, with no overflow time), the shared chunk (none),
+  // the process and thread metadata, the thread names and colours, the
+  // observers, the three override hooks and the process-wide filters return
+  // to what the log starts with. Chunks still held by threads belong to the
+  // old buffer's generation and are dropped. Only while no other thread
+  // uses the log.
+  void ResetForTesting();
+
   // Calls `visitor` on the event that `handle` names, if it still exists,
   // with the main lock held when the event is not in the calling thread's
   // own chunk. Returns whether it exists.

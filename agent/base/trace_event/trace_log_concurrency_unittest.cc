@@ -21,11 +21,19 @@ constexpr int kThreadsWithOwnChunks = 3;
 constexpr int kThreadsOnTheSharedChunk = 3;
 constexpr int kEventsPerThread = 2000;
 
+// Starts from the log as it was made, whatever an earlier test in this
+// process left in it, and leaves it so.
+class TraceLogConcurrencyTest : public testing::Test {
+ protected:
+  void SetUp() override { TraceLog::GetInstance()->ResetForTesting(); }
+  void TearDown() override { TraceLog::GetInstance()->ResetForTesting(); }
+};
+
 // Several threads emit into their own chunks and into the shared chunk
 // while the main thread switches recording off. Afterwards every thread's
 // recorded events must be a prefix of what it emitted: nothing lost in the
 // middle, nothing duplicated, nothing half-written.
-TEST(TraceLogConcurrencyTest, ThreadsEmitWhileRecordingIsSwitchedOff) {
+TEST_F(TraceLogConcurrencyTest, ThreadsEmitWhileRecordingIsSwitchedOff) {
   TraceLog* log = TraceLog::GetInstance();
   log->SetEnabled(TraceRecordingConfig(), TraceLog::kRecordingMode);
   TraceCategory* base = CategoryRegistry::Builtin(CategoryRegistry::kBase);

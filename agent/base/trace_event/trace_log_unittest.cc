@@ -66,15 +66,13 @@ TraceEventHandle Instant(const TraceCategory* category, const char* name) {
   return EmitEvent(kPhaseInstant, category, name, nullptr, 0, nullptr, 0);
 }
 
+// The log is process-wide: each test starts from the log as it was made
+// (shared chunk, buffer, filters and metadata included), whatever an earlier
+// test in this process left in it, and leaves it so.
 class TraceLogTest : public testing::Test {
  protected:
-  void TearDown() override {
-    log()->SetDisabled(TraceLog::kRecordingMode | TraceLog::kFilteringMode);
-    Collect();
-    // The process keeps the filters of the first configuration that asked
-    // for any; each test starts without, so that its own are made.
-    TraceLog::GetEventFilters().clear();
-  }
+  void SetUp() override { log()->ResetForTesting(); }
+  void TearDown() override { log()->ResetForTesting(); }
 
   static TraceLog* log() { return TraceLog::GetInstance(); }
 
@@ -820,9 +818,9 @@ TEST_F(EchoTest, EachThreadNameListGetsTheNextColour) {
     ASSERT_NE(at, std::string::npos) << text;
     colors.push_back(text[at + name.size() + 7] - '0');
   }
-  for (int i = 1; i < 7; ++i)
-    EXPECT_EQ(colors[i], (colors[0] - 1 + i) % 6 + 1) << i;
-  EXPECT_EQ(colors[6], colors[0]) << "the seventh name wraps around";
+  // The log starts with no colours given: the first name gets 1, and the
+  // seventh wraps around.
+  EXPECT_EQ(colors, (std::vector<int>{1, 2, 3, 4, 5, 6, 1}));
 }
 
 TEST_F(TraceLogTest, EventFiltersDecideWhatIsRecorded) {
@@ -862,7 +860,9 @@ TEST_F(TraceLogTest, EventFiltersDecideWhatIsRecorded) {
   EXPECT_EQ(Named(events, "profiled").size(), 1u);
 }
 
-TEST(TraceLogDeathTest, UnknownFilterPredicate) {
+using TraceLogDeathTest = TraceLogTest;
+
+TEST_F(TraceLogDeathTest, UnknownFilterPredicate) {
   TraceRecordingConfig config;
   config.event_filters = {EventFilterConfig("nonsense_predicate")};
   EXPECT_DEATH(TraceLog::GetInstance()->SetEnabled(config,
@@ -871,7 +871,7 @@ TEST(TraceLogDeathTest, UnknownFilterPredicate) {
                "nonsense_predicate\n");
 }
 
-TEST(TraceLogDeathTest, AllowlistWithoutItsList) {
+TEST_F(TraceLogDeathTest, AllowlistWithoutItsList) {
   TraceRecordingConfig config;
   config.event_filters = {EventFilterConfig("event_whitelist_predicate")};
   // The record names the condition exactly and ends there.
@@ -931,17 +931,18 @@ TEST(TraceLogBufferTest, SizesFollowTheRecordMode) {
   }
 }
 
-TEST(AttributionContextTest, EntersAndLeavesOnlyWhileEnabled) {
-  TraceLog* log = TraceLog::GetInstance();
+using AttributionContextTest = TraceLogTest;
+
+TEST_F(AttributionContextTest, EntersAndLeavesOnlyWhileEnabled) {
   const AttributionContext context{Category(CategoryRegistry::kBase), "ctx",
                                    "scope", 5};
   context.Enter();  // Off: nothing.
-  log->SetEnabled(TraceRecordingConfig(), TraceLog::kRecordingMode);
+  log()->SetEnabled(TraceRecordingConfig(), TraceLog::kRecordingMode);
   context.Enter();
   context.Leave();
-  log->SetDisabled(TraceLog::kRecordingMode);
+  log()->SetDisabled(TraceLog::kRecordingMode);
   std::vector<char> phases;
-  log->Flush([&phases](const TraceEvent& event) {
+  log()->Flush([&phases](const TraceEvent& event) {
     if (std::string(event.name()) == "ctx") {
       phases.push_back(event.phase());
       EXPECT_EQ(event.id(), 5u);

@@ -26,7 +26,20 @@ TypedEventHandle RememberEvent(TraceEvent* event) {
   return TypedEventHandle();
 }
 
-TEST(TypedEventTest, NothingWithoutAHookOrWithTheCategoryOff) {
+// Each test starts from the log as it was made and without a typed-event
+// hook, whatever an earlier test in this process left.
+class TypedEventTest : public testing::Test {
+ protected:
+  void SetUp() override { Reset(); }
+  void TearDown() override { Reset(); }
+
+  static void Reset() {
+    TraceLog::GetInstance()->ResetForTesting();
+    SetTypedEventHook(nullptr);
+  }
+};
+
+TEST_F(TypedEventTest, NothingWithoutAHookOrWithTheCategoryOff) {
   TraceCategory* base = CategoryRegistry::Builtin(CategoryRegistry::kBase);
   EXPECT_FALSE(BeginTypedEvent('B', base, "x", MonotonicTime(), false));
   EXPECT_FALSE(NewTracePacket());
@@ -40,7 +53,7 @@ TEST(TypedEventTest, NothingWithoutAHookOrWithTheCategoryOff) {
   EXPECT_TRUE(seen.empty());
 }
 
-TEST(TypedEventTest, FlagsFollowTheTimestampAndTheTrack) {
+TEST_F(TypedEventTest, FlagsFollowTheTimestampAndTheTrack) {
   std::vector<SeenEvent> seen;
   g_seen = &seen;
   SetTypedEventHook(&RememberEvent);
@@ -76,7 +89,7 @@ class CountingListener : public TracePacketHandle::CompletionListener,
   int events = 0;
 };
 
-TEST(TypedEventTest, HandlesCompleteOnceWhenDestroyed) {
+TEST_F(TypedEventTest, HandlesCompleteOnceWhenDestroyed) {
   CountingListener listener;
   protozero::Message packet;
   {
@@ -96,7 +109,7 @@ TEST(TypedEventTest, HandlesCompleteOnceWhenDestroyed) {
   EXPECT_EQ(listener.events, 1);
 }
 
-TEST(TypedEventTest, MarkTrackSeenOnce) {
+TEST_F(TypedEventTest, MarkTrackSeenOnce) {
   perfetto::internal::TrackEventIncrementalState state;
   EXPECT_TRUE(MarkTrackSeen(9, &state));
   EXPECT_TRUE(MarkTrackSeen(3, &state));
