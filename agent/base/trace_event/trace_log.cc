@@ -454,15 +454,8 @@ void TraceLog::SetEnabled(const TraceRecordingConfig& config, uint8_t modes) {
         (config_.record_mode != buffer_record_mode_ ||
          config_.buffer_size_in_events != buffer_size_in_events_)) {
       // The buffer no longer fits the configuration: start a fresh one.
-      // Chunks still held by threads belong to the old generation and are
-      // dropped.
       shared_chunk_.reset();
-      generation_.fetch_add(1, std::memory_order_release);
-      ScopedHeapProfilerIgnore ignore_allocations;
-      buffer_ = CreateTraceBuffer(config_);
-      buffer_record_mode_ = config_.record_mode;
-      buffer_size_in_events_ = config_.buffer_size_in_events;
-      buffer_limit_reached_timestamp_ = MonotonicTime();
+      ReplaceBufferWhileLocked();
     }
     if ((modes & kFilteringMode) == 0)
       config_.event_filters = filters;
@@ -1083,6 +1076,19 @@ void TraceLog::AddMetadataEventsWhileLocked() {
   }
 }
 
+std::unique_ptr<TraceBuffer> TraceLog::ReplaceBufferWhileLocked() {
+  generation_.fetch_add(1, std::memory_order_release);
+  std::unique_ptr<TraceBuffer> old_buffer = std::move(buffer_);
+  {
+    ScopedHeapProfilerIgnore ignore_allocations;
+    buffer_ = CreateTraceBuffer(config_);
+  }
+  buffer_record_mode_ = config_.record_mode;
+  buffer_size_in_events_ = config_.buffer_size_in_events;
+  buffer_limit_reached_timestamp_ = MonotonicTime();
+  return old_buffer;
+}
+
 void TraceLog::Flush(const std::function<void(const TraceEvent&)>& visitor) {
   std::unique_ptr<TraceBuffer> old_buffer;
   {
@@ -1092,13 +1098,7 @@ void TraceLog::Flush(const std::function<void(const TraceEvent&)>& visitor) {
       thread_state->event_buffer->FlushWhileLocked();
     if (shared_chunk_)
       buffer_->ReturnChunk(shared_chunk_index_, std::move(shared_chunk_));
-    generation_.fetch_add(1, std::memory_order_release);
-    old_buffer = std::move(buffer_);
-    ScopedHeapProfilerIgnore ignore_allocations;
-    buffer_ = CreateTraceBuffer(config_);
-    buffer_record_mode_ = config_.record_mode;
-    buffer_size_in_events_ = config_.buffer_size_in_events;
-    buffer_limit_reached_timestamp_ = MonotonicTime();
+    old_buffer = ReplaceBufferWhileLocked();
   }
   while (const TraceBufferChunk* chunk = old_buffer->NextChunk()) {
     for (size_t i = 0; i < chunk->size(); ++i)
@@ -1126,14 +1126,7 @@ void TraceLog::ResetForTesting() {
 
     shared_chunk_.reset();
     shared_chunk_index_ = 0;
-    generation_.fetch_add(1, std::memory_order_release);
-    {
-      ScopedHeapProfilerIgnore ignore_allocations;
-      buffer_ = CreateTraceBuffer(config_);
-    }
-    buffer_record_mode_ = config_.record_mode;
-    buffer_size_in_events_ = config_.buffer_size_in_events;
-    buffer_limit_reached_timestamp_ = MonotonicTime();
+    ReplaceBufferWhileLocked();
     metadata_events_.clear();
 
     process_labels_.clear();

@@ -260,6 +260,10 @@ class TraceLog : public MemoryDumpProvider {
   TraceEvent* AddEventToSharedChunkWhileLocked(TraceEventHandle* handle,
                                                bool check_buffer_is_full);
   void ReplaceSharedChunkWhileLocked();
+  // Puts a new, empty buffer for config_ in place and returns the old one.
+  // Chunks still held by threads belong to the old buffer's generation and
+  // are dropped; the shared chunk must already be gone.
+  std::unique_ptr<TraceBuffer> ReplaceBufferWhileLocked();
   // The times an event is stamped with.
   struct EventStamp {
     MonotonicTime timestamp;
