@@ -8,6 +8,7 @@
 #include "absl/flags/flag.h"
 #include "absl/strings/string_view.h"
 #include "logging/log.h"
+#include "logging/record_text.h"
 #include "logging/vlog_is_on.h"
 
 ABSL_FLAG(bool, logtostderr, kelm_log::BoolFromEnv("PLOVEX_LOGTOSTDERR"),
@@ -55,8 +56,8 @@ int32_t StderrThresholdFromEnv() {
   absl::LogSeverity severity;
   std::string error;
   if (!absl::AbslParseFlag(value, &severity, &error)) {
-    LOG(FATAL) << "Invalid PLOVEX_STDERRTHRESHOLD value '" << value
-               << "': " << error;
+    LOG(FATAL) << "Invalid PLOVEX_STDERRTHRESHOLD value '"
+               << EscapeForRecord(value) << "': " << EscapeForRecord(error);
   }
   return static_cast<int32_t>(severity);
 }

@@ -56,6 +56,16 @@ std::string PathOrDefault(int key, const char* default_path) {
   return path.value();
 }
 
+// Whether the lookup of DIR_KELM_HOME, which the keys under it CHECK, can
+// succeed: the path service resolves a path holding ".." against the file
+// system and fails when that leads nowhere; nothing else can fail it.
+bool KelmHomeResolves() {
+  const kelmbase::FilePath home =
+      kelmbase::GetHomeDir().Append(vantorel::kKelmHomeRelativePath);
+  return !home.ContainsParentReference() ||
+         !kelmbase::MakeAbsoluteFilePath(home).empty();
+}
+
 }  // namespace
 
 bool PathProvider(int key, kelmbase::FilePath* result) {
@@ -122,6 +132,18 @@ std::string GetClientCertPath() {
 
 std::string GetClientKeyPath() {
   return PathOrDefault(FILE_CLIENT_KEY, kDefaultClientKeyPath);
+}
+
+bool TryGetClientCertPath(std::string* path) {
+  if (!KelmHomeResolves()) return false;
+  *path = GetClientCertPath();
+  return true;
+}
+
+bool TryGetClientKeyPath(std::string* path) {
+  if (!KelmHomeResolves()) return false;
+  *path = GetClientKeyPath();
+  return true;
 }
 
 }  // namespace kelm_core

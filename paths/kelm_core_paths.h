@@ -52,6 +52,14 @@ std::string GetClientCertPath();
 // be had.
 std::string GetClientKeyPath();
 
+// GetClientCertPath and GetClientKeyPath for a caller that must not end the
+// process: false, leaving `path` alone, where those end in the provider's
+// fatal CHECK, which is when the home folder holds a ".." component and the
+// folder under it cannot be resolved (HOME=/tmp/no/../home with /tmp/no
+// missing).
+bool TryGetClientCertPath(std::string* path);
+bool TryGetClientKeyPath(std::string* path);
+
 }  // namespace kelm_core
 
 #endif  // PATHS_KELM_CORE_PATHS_H_

@@ -11,7 +11,7 @@ namespace vantorel {
 bool PathProvider(int key, kelmbase::FilePath* result) {
   switch (key) {
     case DIR_KELM_HOME:
-      *result = kelmbase::GetHomeDir().Append(".config/kelm_shell");
+      *result = kelmbase::GetHomeDir().Append(kKelmHomeRelativePath);
       return true;
     case FILE_DEVICE_CONFIG:
     case FILE_DEVICE_CRL:

@@ -21,6 +21,9 @@ enum PathKey {
   PATH_END,
 };
 
+// DIR_KELM_HOME's path below the home directory.
+inline constexpr char kKelmHomeRelativePath[] = ".config/kelm_shell";
+
 // Answers the keys above (not PATH_START or PATH_END); false for any other.
 bool PathProvider(int key, kelmbase::FilePath* result);
 

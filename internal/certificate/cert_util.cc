@@ -25,18 +25,61 @@ namespace {
 
 constexpr char kPemEndMarker[] = "\n-----END CERTIFICATE-----\n";
 
-// The switch's value, else the variable's value.
-std::string PathFromSwitchOrEnv(const char* switch_name, const char* env_name) {
-  std::string path = CredentialPathSwitchValue(switch_name);
-  if (path.empty()) path = GetEnvVar(env_name);
-  return path;
+struct CredentialFileNames {
+  const char* switch_name;
+  const char* variable;
+};
+
+CredentialFileNames NamesOf(CredentialFile file) {
+  switch (file) {
+    case CredentialFile::kCertificate:
+      return {"kelm_client_cert", "KELM_CLIENT_CERT"};
+    case CredentialFile::kKey:
+      return {"kelm_client_privkey", "KELM_CLIENT_PRIVKEY"};
+    case CredentialFile::kChain:
+      return {"kelm_client_cert_chain", "KELM_CLIENT_CERT_CHAIN"};
+  }
+  return {"", ""};
 }
 
 }  // namespace
 
-std::string CredentialPathSwitchValue(const char* name) {
-  if (!kelmbase::CommandLine::IsInitialized()) return std::string();
-  return kelmbase::CommandLine::Current()->GetSwitchValue(name);
+bool FindCredentialPath(CredentialFile file, std::string* path,
+                        PathOrigin* origin) {
+  const CredentialFileNames names = NamesOf(file);
+  // A path switch is used as named, never replaced because it is not ASCII.
+  if (kelmbase::CommandLine::IsInitialized()) {
+    *path = kelmbase::CommandLine::Current()->GetSwitchValue(names.switch_name);
+    *origin = PathOrigin::kSwitch;
+    if (!path->empty()) return true;
+  }
+  *path = GetEnvVar(names.variable);
+  *origin = PathOrigin::kEnvironment;
+  if (!path->empty()) return true;
+  *origin = PathOrigin::kDefault;
+  switch (file) {
+    case CredentialFile::kCertificate:
+      return kelm_core::TryGetClientCertPath(path);
+    case CredentialFile::kKey:
+      return kelm_core::TryGetClientKeyPath(path);
+    case CredentialFile::kChain:
+      *path = kDefaultCertChainPath;
+      return true;
+  }
+  return false;
+}
+
+std::string UnresolvableHomeText() {
+  // The home folder is HOME's, else the temporary folder's.
+  std::string variable = "HOME";
+  std::string value = GetEnvVar("HOME");
+  if (value.empty()) {
+    variable = "TMPDIR";
+    value = GetEnvVar("TMPDIR");
+  }
+  return "the home folder " + variable + "=" + PathForRecord(value) +
+         " has a \"..\" component that leads to no folder, so the default "
+         "credential files cannot be found";
 }
 
 std::string GetEnvVar(const char* name) {
@@ -51,10 +94,19 @@ bool LoadClientCertificate(std::string* pem) {
 }
 
 bool LoadClientCertificate(std::string* pem, ReadOutcome* outcome) {
-  std::string path = PathFromSwitchOrEnv("kelm_client_cert", "KELM_CLIENT_CERT");
-  if (path.empty()) {
+  std::string path;
+  PathOrigin origin;
+  const bool found =
+      FindCredentialPath(CredentialFile::kCertificate, &path, &origin);
+  if (origin == PathOrigin::kDefault) {
     LOG(ERROR) << "Client certificate file is not specified, using default.";
-    path = kelm_core::GetClientCertPath();
+  }
+  if (!found) {
+    pem->clear();
+    *outcome = ReadOutcome::kUnreadable;
+    LOG(ERROR) << "Couldn't load client certificate: "
+               << UnresolvableHomeText() << ".";
+    return false;
   }
   *outcome = ReadCredentialFile(path, kMaxCertificateFileSize, pem);
   if (*outcome != ReadOutcome::kRead) {
@@ -71,11 +123,18 @@ bool LoadClientPrivateKey(std::string* key) {
 }
 
 bool LoadClientPrivateKey(std::string* key, ReadOutcome* outcome) {
-  std::string path =
-      PathFromSwitchOrEnv("kelm_client_privkey", "KELM_CLIENT_PRIVKEY");
-  if (path.empty()) {
+  std::string path;
+  PathOrigin origin;
+  const bool found = FindCredentialPath(CredentialFile::kKey, &path, &origin);
+  if (origin == PathOrigin::kDefault) {
     LOG(ERROR) << "Private key file is not specified, using default.";
-    path = kelm_core::GetClientKeyPath();
+  }
+  if (!found) {
+    key->clear();
+    *outcome = ReadOutcome::kUnreadable;
+    LOG(ERROR) << "Couldn't load client certificate private key: "
+               << UnresolvableHomeText() << ".";
+    return false;
   }
   *outcome = ReadCredentialFile(path, kMaxWrappedKeyFileSize, key);
   if (*outcome != ReadOutcome::kRead) {
@@ -86,15 +145,14 @@ bool LoadClientPrivateKey(std::string* key, ReadOutcome* outcome) {
 }
 
 bool LoadClientCertificateChain(std::string* pem) {
-  std::string path =
-      PathFromSwitchOrEnv("kelm_client_cert_chain", "KELM_CLIENT_CERT_CHAIN");
-  const bool named = !path.empty();
-  if (!named) path = kDefaultCertChainPath;
+  std::string path;
+  PathOrigin origin;
+  FindCredentialPath(CredentialFile::kChain, &path, &origin);
   if (ReadCredentialFile(path, kMaxCertificateFileSize, pem) !=
       ReadOutcome::kRead) {
     // Devices whose certificate file holds the whole chain have no chain
     // file; only one that was asked for must exist.
-    if (!named) return true;
+    if (origin == PathOrigin::kDefault) return true;
     LOG(ERROR) << "Couldn't load client certificate chain.";
     return false;
   }

@@ -23,16 +23,37 @@ namespace vantorel {
 // The chain file read when neither switch nor variable names one.
 inline constexpr char kDefaultCertChainPath[] = "/system/etc/cert_chain.pem";
 
-// Each loader finds its file (the switch, else the environment variable,
-// else the default: logged at ERROR for the certificate and the key) and
-// reads it whole into the output (ReadCredentialFile: regular files only, at
-// most kMaxCertificateFileSize bytes for the certificate and the chain,
-// kMaxWrappedKeyFileSize for the key). False (logged) when the file cannot
-// be read; the chain loader is true when the default chain file cannot be
-// read.
+// The credential files of a run.
+enum class CredentialFile { kCertificate, kKey, kChain };
+
+// Where a credential file's path came from.
+enum class PathOrigin { kSwitch, kEnvironment, kDefault };
+
+// The one lookup of a credential file's path, for every reader and writer:
+// the switch's value, whatever its bytes; else the environment variable's
+// (with its lower-case retry); else the default: the product path under the
+// home folder for the certificate and the key, kDefaultCertChainPath for the
+// chain. Logs nothing.
 //   certificate: --kelm_client_cert, KELM_CLIENT_CERT
 //   key:         --kelm_client_privkey, KELM_CLIENT_PRIVKEY
 //   chain:       --kelm_client_cert_chain, KELM_CLIENT_CERT_CHAIN
+// False, with `*origin` kDefault, only when the default is needed and the
+// home folder cannot be resolved (kelm_core::TryGetClientCertPath);
+// UnresolvableHomeText() says why.
+bool FindCredentialPath(CredentialFile file, std::string* path,
+                        PathOrigin* origin);
+
+// Why FindCredentialPath found no default path, for a record: the variable
+// the home folder comes from and its value (as PathForRecord shows it).
+std::string UnresolvableHomeText();
+
+// Each loader finds its file with FindCredentialPath (the default announced
+// by an ERROR record for the certificate and the key) and reads it whole
+// into the output (ReadCredentialFile: regular files only, at most
+// kMaxCertificateFileSize bytes for the certificate and the chain,
+// kMaxWrappedKeyFileSize for the key). False (logged) when the file cannot
+// be read; the chain loader is true when the default chain file cannot be
+// read.
 bool LoadClientCertificate(std::string* pem);
 bool LoadClientPrivateKey(std::string* key);
 bool LoadClientCertificateChain(std::string* pem);
@@ -47,11 +68,6 @@ bool LoadClientCertificateAndChain(std::string* cert, std::string* chain);
 // and could not be read, missing included.
 bool LoadClientCertificate(std::string* pem, ReadOutcome* outcome);
 bool LoadClientPrivateKey(std::string* key, ReadOutcome* outcome);
-
-// The value of a credential path switch, whatever its bytes: a path is
-// used as named, never replaced by a default because it is not ASCII. Empty
-// when the process has no command line or the switch is absent or empty.
-std::string CredentialPathSwitchValue(const char* name);
 
 // The variable's value, or the empty string when it is not set.
 std::string GetEnvVar(const char* name);

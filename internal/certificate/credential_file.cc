@@ -13,6 +13,7 @@
 #include "agent/base/location.h"
 #include "agent/base/threading/scoped_blocking_call.h"
 #include "logging/log.h"
+#include "logging/record_text.h"
 
 namespace vantorel {
 
@@ -119,32 +120,7 @@ std::string DescribeCredentialText(const std::string& text) {
 }
 
 std::string PathForRecord(const std::string& path) {
-  static constexpr char kHexDigits[] = "0123456789abcdef";
-  std::string shown;
-  shown.reserve(path.size());
-  for (const char c : path) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) {
-      shown += c;
-      continue;
-    }
-    switch (c) {
-      case '\n':
-        shown += "\\n";
-        break;
-      case '\t':
-        shown += "\\t";
-        break;
-      case '\r':
-        shown += "\\r";
-        break;
-      default:
-        shown += "\\x";
-        shown += kHexDigits[byte >> 4];
-        shown += kHexDigits[byte & 0xf];
-    }
-  }
-  return shown;
+  return kelm_log::EscapeForRecord(path);
 }
 
 }  // namespace vantorel

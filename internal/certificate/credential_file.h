@@ -52,10 +52,11 @@ ReadOutcome ReadCredentialFile(const std::string& path, size_t max_size,
 // The label is shown only when it is short and printable.
 std::string DescribeCredentialText(const std::string& text);
 
-// `path` as a record shows it: control bytes (below 0x20, and 0x7f) written
-// as C escapes (\n, \t, \r, else \xHH), so that a path switch
-// holding a newline cannot end a record and start a false one. Every other
-// byte, a backslash included, is shown as it is.
+// `path` as a record shows it: kelm_log::EscapeForRecord, which every value
+// from the command line or the environment goes through (control bytes as
+// C escapes, a backslash doubled), so that a path holding a newline cannot
+// end a record and start a false one, and each shown path reads back to
+// exactly one path.
 std::string PathForRecord(const std::string& path);
 
 }  // namespace vantorel

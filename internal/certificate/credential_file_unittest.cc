@@ -130,7 +130,7 @@ TEST(DescribeCredentialTextTest, LengthAndFirstLabelOnly) {
 }
 
 // A record is one line: no byte of a path may end it or hide part of it.
-TEST(PathForRecordTest, EscapesControlBytesOnly) {
+TEST(PathForRecordTest, EscapesControlBytesAndBackslashes) {
   struct Case {
     std::string path;
     std::string shown;
@@ -141,8 +141,10 @@ TEST(PathForRecordTest, EscapesControlBytesOnly) {
       {"t\tr\r", "t\\tr\\r"},
       {std::string("nul\0x", 5), "nul\\x00x"},
       {"\x1b[31mred\x7f", "\\x1b[31mred\\x7f"},
-      // Bytes above ASCII (UTF-8 names) and backslashes stay as they are.
-      {"caf\xc3\xa9\\dir", "caf\xc3\xa9\\dir"},
+      // Bytes above ASCII (UTF-8 names) stay as they are; a backslash is
+      // doubled, so that a\nb (backslash, n) never reads as a newline.
+      {"caf\xc3\xa9\\dir", "caf\xc3\xa9\\\\dir"},
+      {"a\\nb", "a\\\\nb"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(PathForRecord(c.path), c.shown);

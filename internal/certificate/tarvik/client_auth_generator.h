@@ -21,9 +21,16 @@ class ClientAuthManager;
 // Create and delete hold the credential lock (see credential_lock.h)
 // exclusively for their whole run; verify holds it shared while it reads
 // the files, and so does ensure, which takes it exclusively only once it
-// must create. Each writer refuses a certificate path and a key path that
-// name one file, and anything at either path that is not a regular file, a
-// symbolic link or an empty folder, before it changes anything.
+// must create.
+//
+// Every action first finds the three credential paths (switch, else
+// environment variable, else default) and fails, touching nothing, when a
+// default lies under a home folder that cannot be resolved or a path has a
+// ".." component. Each writer also refuses, before it changes anything, a
+// switch that tarvik does not read (a misspelt path switch would send a
+// file to the default place), a certificate path and a key path that name
+// one file or may, and anything at either path that is not a regular file,
+// a symbolic link or an empty folder. Verify ignores unknown switches.
 class ClientAuthGenerator {
  public:
   // How long verify waits for the test signature before it gives up on the
@@ -58,14 +65,17 @@ class ClientAuthGenerator {
   // pair is touched: any failure up to then leaves the old pair as it was.
   bool Create();
 
-  // Verify, and Create when verify found the credentials missing,
-  // unparsable or failing its checks. Verify's step takes the lock as
-  // Verify does, so that a working pair needs nothing a reader may lack.
-  // Before it creates, ensure takes the lock exclusively and verifies again:
-  // another run may just have made a pair. It makes nothing (one ERROR
-  // record beginning "Ensure: " says why, and it fails) when a credential
-  // file could not be read, the chain file included, when the lock could
-  // not be had, or when the platform library did not answer.
+  // Verify, and Create when verify found a fault of the pair: a credential
+  // file missing or unparsable, a chain unlike the model chain, a wrong SSID
+  // byte, a signature that could not be made or did not verify. Verify's
+  // step takes the lock as Verify does, so that a working pair needs nothing
+  // a reader may lack. Before it creates, ensure takes the lock exclusively
+  // and verifies again: another run may just have made a pair. For every
+  // other fault it makes nothing (one ERROR record beginning "Ensure: " says
+  // why, and it fails): a credential file that could not be read, the chain
+  // file included, a lock that could not be had, a platform library that
+  // did not answer or gave no usable model chain or template, a signing
+  // thread that could not start.
   bool Ensure();
 
   // Whether verify gave up waiting for the signing thread. That thread is
@@ -105,11 +115,14 @@ class ClientAuthGenerator {
   // credentials would mend a failure.
   enum class Verdict {
     kWorks,
-    // The credentials are missing, unparsable or fail a check.
+    // A fault of the pair, which a new pair mends: a credential file missing
+    // or unparsable, a chain unlike the model chain, a wrong SSID byte, a
+    // signature that could not be made or did not verify.
     kBroken,
     // As kBroken, and the certificate file is missing, so the chain file,
     // which no action writes, was not looked at.
     kBrokenChainUnchecked,
+    // No new pair mends any of the rest.
     // A credential file could not be read (see
     // PlatformClientAuthCreds::found_unreadable_file()).
     kUnreadable,
@@ -117,10 +130,20 @@ class ClientAuthGenerator {
     kNoLock,
     // The platform library did not answer: see signing_abandoned().
     kNoAnswer,
+    // The manager made no signer.
+    kNoSigner,
+    // The platform library gave no model chain, or one that cannot be
+    // parsed.
+    kNoModelChain,
+    // The model template holds no BSSID placeholder.
+    kNoPlaceholder,
+    // The thread that asks for the test signature could not start.
+    kNoAuxThread,
   };
 
-  // Verify's work; `lock_files` false when the caller holds the lock.
-  Verdict VerifyCredentials(bool lock_files);
+  // Verify's work on the pair whose key file is `key_path`; `lock_files`
+  // false when the caller holds the lock.
+  Verdict VerifyCredentials(const std::string& key_path, bool lock_files);
 
   // Whether ensure may replace credentials that verify found as `verdict`
   // (not kWorks); when not, logs why.

@@ -19,6 +19,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <functional>
@@ -53,6 +54,7 @@ using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::SizeIs;
 using vantorel::test::EntryNames;
+using vantorel::test::RecordTexts;
 
 constexpr char kPlaceholderHex[] = "41413a42423a43433a44443a45453a4646";
 
@@ -93,8 +95,8 @@ int Mode(const std::string& path) {
 class ClientAuthGeneratorTest : public testing::Test {
  protected:
   void SetUp() override {
-    char dir[] = "/tmp/tarvik_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string dir = testing::TempDir() + "tarvik_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
     home_ = dir;
     for (const char* name : kSavedVariables) unsetenv(name);
     setenv("HOME", home_.c_str(), 1);
@@ -133,6 +135,8 @@ class ClientAuthGeneratorTest : public testing::Test {
       "KELM_AUTH_DEV_MODEL_CHAIN",
       "KELM_AUTH_DEV_GENERATE",
       "KELM_AUTH_DEV_SIGN",
+      "KELM_AUTH_DEV_CALL_LOG",
+      "TMPDIR",
   };
   std::string home_;
   kelmbase::test::ScopedEnvironmentRestorer saved_environment_{
@@ -787,55 +791,163 @@ TEST_F(ClientAuthGeneratorTest, OneFileForCertificateAndKeyIsRefused) {
 // A path with a ".." component, which the reader refuses, and a credential
 // path that names the lock file are refused by every writing action before
 // anything is touched, the lock file included.
+// A ".." component (as the file-path library counts them: "...", ".. "
+// too) is refused by every action, and the lock file by the writers, before
+// anything is locked, read or asked of the platform library.
 TEST_F(ClientAuthGeneratorTest, ParentReferencesAndTheLockFileAreRefused) {
   const std::string dir = home_ + "/d";
   ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(dir + "/c", "cert"));
   ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(dir + "/k", "key"));
+  ASSERT_EQ(mkdir((dir + "/x").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((dir + "/y").c_str(), 0700), 0);
+  const std::string call_log = home_ + "/calls";
+  setenv("KELM_AUTH_DEV_CALL_LOG", call_log.c_str(), 1);
+  const auto dots = [&dir](const char* file, const std::string& shown) {
+    return std::string(": the ") + file + " file " + dir + shown +
+           " has a \"..\" component, which is never read; nothing was "
+           "changed.";
+  };
   struct Case {
     std::string cert;
     std::string key;
     std::string chain;
     std::string record;
+    bool verify_refuses;
   } cases[] = {
-      {dir + "/../d/c", dir + "/k", "",
-       ": the certificate file " + dir +
-           "/../d/c has a \"..\" component, which is never read; nothing "
-           "was changed."},
-      {dir + "/c", dir + "/new/../k", "",
-       ": the key file " + dir +
-           "/new/../k has a \"..\" component, which is never read; nothing "
-           "was changed."},
-      {dir + "/c", dir + "/k", dir + "/../chain",
-       ": the chain file " + dir +
-           "/../chain has a \"..\" component, which is never read; nothing "
-           "was changed."},
+      {dir + "/../d/c", dir + "/k", "", dots("certificate", "/../d/c"), true},
+      {dir + "/c", dir + "/new/../k", "", dots("key", "/new/../k"), true},
+      {dir + "/c", dir + "/x/../y/k", "", dots("key", "/x/../y/k"), true},
+      {dir + "/c", dir + "/k", dir + "/../chain", dots("chain", "/../chain"),
+       true},
+      {dir + "/.../c", dir + "/k", "", dots("certificate", "/.../c"), true},
+      {dir + "/c", dir + "/.. /k", "", dots("key", "/.. /k"), true},
       {dir + "/.tarvik.lock", dir + "/k", "",
        ": the certificate file " + dir + "/.tarvik.lock is the lock file " +
-           dir + "/.tarvik.lock; nothing was changed."},
+           dir + "/.tarvik.lock; nothing was changed.",
+       false},
       {dir + "/c", dir + "/.tarvik.lock", "",
        ": the key file " + dir + "/.tarvik.lock is the lock file " + dir +
-           "/.tarvik.lock; nothing was changed."},
+           "/.tarvik.lock; nothing was changed.",
+       false},
       // In a folder that is not there yet.
       {dir + "/N/.tarvik.lock", dir + "/N/./k", "",
        ": the certificate file " + dir + "/N/.tarvik.lock is the lock file " +
-           dir + "/N/./.tarvik.lock; nothing was changed."},
+           dir + "/N/./.tarvik.lock; nothing was changed.",
+       false},
   };
-  ClientAuthGenerator generator(nullptr);
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
   for (const Case& c : cases) {
     vantorel::test::SetCredentialPathVariables(c.cert, c.key, c.chain);
-    for (const char* action : {"Create", "Delete", "Ensure"}) {
+    for (const std::string action : {"Create", "Delete", "Ensure", "Verify"}) {
+      if (action == "Verify" && !c.verify_refuses) continue;
       testing::internal::CaptureStderr();
-      const bool result = RunWritingAction(&generator, action);
+      const bool result = action == "Verify"
+                              ? generator.Verify()
+                              : RunWritingAction(&generator, action);
       const std::string log = testing::internal::GetCapturedStderr();
       EXPECT_FALSE(result) << action << " " << c.record;
       EXPECT_EQ(vantorel::test::SeverityOf(log, action + c.record), 'E')
           << action << " " << log;
+      // Nothing read: the refusal is the only record.
+      EXPECT_EQ(vantorel::test::RecordTexts(log).size(), 1u)
+          << action << " " << log;
       EXPECT_EQ(ReadFile(dir + "/c"), "cert") << action << " " << c.record;
       EXPECT_EQ(ReadFile(dir + "/k"), "key") << action << " " << c.record;
-      EXPECT_THAT(EntryNames(dir), ElementsAre("c", "k"))
+      EXPECT_THAT(EntryNames(dir), ElementsAre("c", "k", "x", "y"))
           << action << " " << c.record;
+      EXPECT_THAT(EntryNames(dir + "/y"), IsEmpty()) << action;
+      EXPECT_FALSE(kelmbase::PathExists(kelmbase::FilePath(call_log)))
+          << action << " called the platform library: " << ReadFile(call_log);
     }
   }
+}
+
+// A default path under a home folder whose ".." leads nowhere ends every
+// action with an ERROR record naming the variable, before anything is
+// touched; paths named by the environment need no home folder.
+TEST_F(ClientAuthGeneratorTest, HomeThatCannotBeResolvedFailsEveryAction) {
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
+  struct Case {
+    const char* variable;
+    std::string value;
+  } cases[] = {
+      {"HOME", home_ + "/no/../home"},
+      {"HOME", home_ + "/no/.../home"},
+      {"TMPDIR", home_ + "/no/../tmp"},
+  };
+  for (const Case& c : cases) {
+    unsetenv("HOME");
+    setenv(c.variable, c.value.c_str(), 1);
+    for (const std::string action : {"Create", "Delete", "Ensure", "Verify"}) {
+      testing::internal::CaptureStderr();
+      const bool result = action == "Verify"
+                              ? generator.Verify()
+                              : RunWritingAction(&generator, action);
+      const std::string log = testing::internal::GetCapturedStderr();
+      EXPECT_FALSE(result) << action << " " << c.value;
+      EXPECT_THAT(vantorel::test::RecordTexts(log),
+                  ElementsAre(action + ": the home folder " + c.variable +
+                              "=" + c.value +
+                              " has a \"..\" component that leads to no "
+                              "folder, so the default credential files "
+                              "cannot be found; nothing was changed."))
+          << log;
+      EXPECT_EQ(vantorel::test::SeverityOf(log, RecordTexts(log).front()),
+                'E');
+      EXPECT_THAT(EntryNames(home_), IsEmpty()) << action;
+    }
+    unsetenv(c.variable);
+  }
+  // Named files need no home folder.
+  setenv("HOME", cases[0].value.c_str(), 1);
+  vantorel::test::SetCredentialPathVariables(home_ + "/c", home_ + "/k", "");
+  EXPECT_TRUE(generator.Ensure());
+  EXPECT_TRUE(generator.Verify());
+  EXPECT_TRUE(generator.Delete());
+}
+
+// A switch that tarvik does not read (a misspelt path switch would send
+// the certificate to the default place) stops every writing action before
+// anything is touched; verify ignores it.
+TEST_F(ClientAuthGeneratorTest, UnknownSwitchesAreRefusedByTheWriters) {
+  const std::string p = home_ + "/p";
+  const std::string args[] = {
+      "tarvik",
+      "--action=create",
+      "--kelm_client_crt=" + p + "/c.crt",
+      "--kelm_client_privkey=" + p + "/k.bin",
+      "-KELM_CLIENT_CERT=" + p + "/x.crt",
+      "--odd\nname",
+      "--logtofile",
+      "--",
+      "--after-the-end",
+  };
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  ASSERT_TRUE(kelmbase::CommandLine::Init(static_cast<int>(argv.size()),
+                                          argv.data()));
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
+  for (const std::string action : {"Create", "Delete", "Ensure"}) {
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(RunWritingAction(&generator, action));
+    const std::string log = testing::internal::GetCapturedStderr();
+    const std::string end = " is not one that tarvik reads; nothing was changed.";
+    EXPECT_THAT(RecordTexts(log),
+                ElementsAre(action + ": the switch --KELM_CLIENT_CERT" + end,
+                            action + ": the switch --kelm_client_crt" + end,
+                            action + ": the switch --odd\\nname" + end))
+        << log;
+    EXPECT_THAT(EntryNames(home_), IsEmpty()) << action;
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(generator.Verify());
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_THAT(log, Not(HasSubstr("is not one that tarvik reads"))) << log;
+  EXPECT_THAT(log, HasSubstr("Couldn't load client certificate from file: " +
+                             CertPath()));
 }
 
 // Anything at a credential path that is not a file, a link or an empty
@@ -954,6 +1066,7 @@ using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::SizeIs;
 using vantorel::test::EntryNames;
+using vantorel::test::RecordTexts;
 
 class VerifyTest : public ClientAuthGeneratorTest {
  protected:
@@ -1113,6 +1226,81 @@ TEST_F(VerifyTest, ChainAndTemplateMismatchesSayWhy) {
   unsetenv("KELM_AUTH_DEV_MODEL_CHAIN");
   ASSERT_TRUE(ClientAuthGenerator::WriteStringToFile(CertPath(), cert));
   EXPECT_TRUE(generator.Verify());
+}
+
+// A fault of the platform library is no fault of the pair: ensure makes
+// nothing, takes no exclusive lock and verifies once, whether the pair
+// works or is missing.
+TEST_F(VerifyTest, EnsureMakesNothingForThePlatformsFault) {
+  const std::string no_chain =
+      "Ensure: the platform library gave no model chain that could be "
+      "parsed; no new credentials are made.";
+  struct Case {
+    const char* model_chain;
+    const char* verify_record;
+    std::string ensure_record;
+  } cases[] = {
+      {"fail", "Verify: no model cert chain available.", no_chain},
+      {"empty", "Verify: no model cert chain available.", no_chain},
+      {"garbage", "Verify: failed to parse model cert chain", no_chain},
+      {"with_key", "Verify: failed to parse model cert chain", no_chain},
+      {"no_placeholder",
+       "Verify: the model template holds no BSSID placeholder.",
+       "Ensure: the platform library's model template holds no BSSID "
+       "placeholder; no new credentials are made."},
+  };
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
+  for (const bool pair_present : {true, false}) {
+    for (const Case& c : cases) {
+      if (pair_present) {
+        CreateCredentials();
+      } else {
+        ASSERT_TRUE(generator.Delete());
+      }
+      const std::string cert = ReadFile(CertPath());
+      const std::string key = ReadFile(KeyPath());
+      const std::vector<std::string> names = EntryNames(home_);
+      setenv("KELM_AUTH_DEV_MODEL_CHAIN", c.model_chain, 1);
+      testing::internal::CaptureStderr();
+      EXPECT_FALSE(generator.Ensure()) << c.model_chain;
+      const std::string log = testing::internal::GetCapturedStderr();
+      unsetenv("KELM_AUTH_DEV_MODEL_CHAIN");
+      const std::vector<std::string> texts = RecordTexts(log);
+      // Without a pair, verify stops at the missing chain before it looks
+      // for the placeholder; ensure still learns of the template.
+      const std::string verify_record =
+          !pair_present && std::string(c.model_chain) == "no_placeholder"
+              ? "Verify: no client certificate was read, so there is no "
+                "chain to match the model chain."
+              : c.verify_record;
+      EXPECT_EQ(std::count(texts.begin(), texts.end(), verify_record), 1)
+          << c.model_chain << log;
+      ASSERT_THAT(texts, Not(IsEmpty()));
+      EXPECT_EQ(texts.back(), c.ensure_record) << c.model_chain;
+      EXPECT_EQ(vantorel::test::SeverityOf(log, c.ensure_record), 'E');
+      EXPECT_THAT(log, Not(HasSubstr("GetSSID"))) << c.model_chain;
+      EXPECT_EQ(ReadFile(CertPath()), cert) << c.model_chain;
+      EXPECT_EQ(ReadFile(KeyPath()), key) << c.model_chain;
+      EXPECT_EQ(EntryNames(home_), names) << c.model_chain;
+    }
+  }
+}
+
+// With no certificate read there is no chain to compare, and the record
+// says so instead of blaming the chain.
+TEST_F(VerifyTest, NoCertificateReadIsSaidSo) {
+  vantorel::ClientAuthManager manager;
+  ClientAuthGenerator generator(&manager);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(generator.Verify());
+  const std::string log = testing::internal::GetCapturedStderr();
+  const std::vector<std::string> texts = RecordTexts(log);
+  ASSERT_THAT(texts, Not(IsEmpty()));
+  EXPECT_EQ(texts.back(),
+            "Verify: no client certificate was read, so there is no chain to "
+            "match the model chain.");
+  EXPECT_THAT(log, Not(HasSubstr("does not match")));
 }
 
 // Something stands at a credential path but cannot be read, or the chain

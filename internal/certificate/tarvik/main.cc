@@ -18,6 +18,7 @@
 #include "internal/certificate/client_auth_manager.h"
 #include "internal/certificate/tarvik/client_auth_generator.h"
 #include "logging/log.h"
+#include "logging/record_text.h"
 #include "paths/kelm_core_paths.h"
 
 namespace {
@@ -94,7 +95,8 @@ int main(int argc, char** argv) {
     kelmbase::ThreadTaskExecutor executor(kelmbase::MessagePumpType::kIo);
 
     std::string action = command_line.GetAsciiSwitchValue("action");
-    LOG(INFO) << "Tarvik: action = " << action;
+    // The value as typed, escaped: it must not be able to forge a record.
+    LOG(INFO) << "Tarvik: action = " << kelm_log::EscapeForRecord(action);
     if (action.empty()) action = "verify";
     status = RunAction(&generator, action);
     if (generator.signing_abandoned()) {

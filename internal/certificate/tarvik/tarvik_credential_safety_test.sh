@@ -83,13 +83,13 @@ new_home keep
 before=$(state "$cert" "$key")
 # action | environment | record
 keep_cases=(
-  "ensure|KELM_AUTH_DEV_MODEL_CHAIN=fail|Create: no model cert chain available\."
+  "ensure|KELM_AUTH_DEV_GENERATE=fail|Create: Failed to create key and cert"
   "create|KELM_AUTH_DEV_MODEL_CHAIN=fail|Create: no model cert chain available\."
   "create|KELM_AUTH_DEV_MODEL_CHAIN=garbage|Create: failed to parse cert chain from PEM to DER"
   "create|KELM_AUTH_DEV_GENERATE=fail|Create: Failed to create key and cert"
   "create|KELM_AUTH_DEV_GENERATE=key_only|Create: Failed to create key and cert"
   "create|KELM_AUTH_DEV_GENERATE=garbage_cert|Failed to format cert chain from DER to PEM"
-  "ensure|KELM_AUTH_DEV_RESULT=0x02|Verify: no model cert chain available\."
+  "ensure|KELM_AUTH_DEV_RESULT=0x02|Ensure: the platform library gave no model chain that could be parsed; no new credentials are made\."
 )
 for row in "${keep_cases[@]}"; do
   IFS='|' read -r action environment record <<<"$row"
@@ -514,37 +514,44 @@ for row in "${spell_cases[@]}"; do
   done
 done
 
-# 16. A path with a ".." component, which verify never reads, is refused by
-# every action, whether a switch or the environment names it.
+# 16. A path with a ".." component (as the file-path library counts them:
+# "..." and ".. " too), which the reader never reads, is refused by every
+# action, whether a switch or the environment names it, before it takes a
+# lock, reads a file or calls the platform library.
 new_home dots
+mkdir -p "$certs/x" "$certs/y"
 before=$(state "$cert" "$key")
 # file | variable or switch | path
 dots_cases=(
   "certificate|--kelm_client_cert|$certs/../certs/client.crt"
   "key|--kelm_client_privkey|$certs/new/../client.key.bin"
+  "key|--kelm_client_privkey|$certs/x/../y/client.key.bin"
   "chain|--kelm_client_cert_chain|$work/dots/../chain.pem"
   "certificate|KELM_CLIENT_CERT|$certs/../certs/client.crt"
   "chain|KELM_CLIENT_CERT_CHAIN|$work/dots/../chain.pem"
+  "certificate|--kelm_client_cert|$certs/.../client.crt"
+  "key|KELM_CLIENT_PRIVKEY|$certs/.. /client.key.bin"
 )
 for row in "${dots_cases[@]}"; do
   IFS='|' read -r file how path <<<"$row"
   for action in create ensure delete verify; do
+    rm -f "$work/dots_calls"
     if [ "${how#--}" != "$how" ]; then
-      tarvik --action=$action "$how=$path" 2>"$work/err"
+      KELM_AUTH_DEV_CALL_LOG=$work/dots_calls tarvik --action=$action "$how=$path" 2>"$work/err"
     else
-      env "$how=$path" timeout 60 "$tarvik_binary" --action=$action 2>"$work/err"
+      env "$how=$path" KELM_AUTH_DEV_CALL_LOG="$work/dots_calls" timeout 60 \
+        "$tarvik_binary" --action=$action 2>"$work/err"
     fi
     [ $? -eq 1 ] || fail "dots $row: $action did not fail"
-    if [ $action = verify ]; then
-      has_record "$work/err" "ReadCredentialFile: $path: a path with a \"\.\.\" component is not read\.$" ||
-        fail "dots $row: verify: no record: $(cat "$work/err")"
-    else
-      has_record "$work/err" "${action^}: the $file file $path has a \"\.\.\" component, which is never read; nothing was changed\.$" ||
-        fail "dots $row: $action: no record: $(cat "$work/err")"
-    fi
+    has_record "$work/err" "${action^}: the $file file $path has a \"\.\.\" component, which is never read; nothing was changed\.$" ||
+      fail "dots $row: $action: no record: $(cat "$work/err")"
+    [ "$(grep -c '\] ' "$work/err")" -eq 5 ] ||
+      fail "dots $row: $action: more than the refusal between start and end: $(cat "$work/err")"
+    [ -e "$work/dots_calls" ] && fail "dots $row: $action called the platform library"
     [ "$(state "$cert" "$key")" = "$before" ] || fail "dots $row: $action changed the pair"
     [ -z "$(temporaries "$certs")" ] || fail "dots $row: $action left $(temporaries "$certs")"
     [ -e "$certs/new" ] && fail "dots $row: $action made a folder"
+    [ -n "$(ls -A "$certs/y")" ] && fail "dots $row: $action made $(ls -A "$certs/y")"
   done
 done
 tarvik --action=verify 2>/dev/null || fail "the refused runs broke the pair"
@@ -628,6 +635,81 @@ odd_case create "CredentialLock: cannot open $shown/locked/.tarvik.lock: Is a di
   --kelm_client_privkey="$odd/locked/k"
 odd_case ensure "RemoveLeftoverTemporaryFiles: removed $shown/pair/.k.tarvik-Ab12Cd, left by an interrupted run." \
   --kelm_client_cert="$odd/pair/c" --kelm_client_privkey="$odd/pair/k"
+
+# 19. Ensure replaces a pair only for a fault of the pair. A model chain
+# that cannot be had or parsed, a template without the placeholder, or a
+# signing thread that cannot start is no such fault: ensure fails saying
+# why, verifies once, never asks for the exclusive lock (a reader holds the
+# shared one throughout) and changes nothing, whether the pair works or is
+# missing.
+new_home platform
+before=$(state "$cert" "$key")
+flock -s "$certs/.tarvik.lock" sleep 120 &
+reader=$!
+background+=($reader)
+no_chain='Ensure: the platform library gave no model chain that could be parsed; no new credentials are made\.$'
+# setting | verify's record | ensure's record
+platform_cases=(
+  "fail|Verify: no model cert chain available\.$|$no_chain"
+  "empty|Verify: no model cert chain available\.$|$no_chain"
+  "garbage|Verify: failed to parse model cert chain$|$no_chain"
+  "with_key|Verify: failed to parse model cert chain$|$no_chain"
+  "no_placeholder|Verify: the model template holds no BSSID placeholder\.$|Ensure: the platform library's model template holds no BSSID placeholder; no new credentials are made\.$"
+)
+for pair in working missing; do
+  if [ $pair = missing ]; then
+    mv "$cert" "$work/platform_cert" && mv "$key" "$work/platform_key"
+    before=$(state "$cert" "$key")
+  fi
+  for row in "${platform_cases[@]}"; do
+    IFS='|' read -r setting verify_record ensure_record <<<"$row"
+    rm -f "$work/platform_calls"
+    KELM_AUTH_DEV_MODEL_CHAIN=$setting KELM_AUTH_DEV_CALL_LOG=$work/platform_calls \
+      tarvik --action=ensure 2>"$work/err"
+    status=$?
+    [ $status -eq 1 ] || fail "platform $pair $setting: status $status"
+    has_record "$work/err" "$ensure_record" ||
+      fail "platform $pair $setting: no ensure record: $(cat "$work/err")"
+    if [ $pair = working ]; then
+      [ "$(grep -Ec "\] $verify_record" "$work/err")" -eq 1 ] ||
+        fail "platform $pair $setting: not one verify: $(cat "$work/err")"
+    fi
+    grep -q 'CredentialLock' "$work/err" && fail "platform $pair $setting: asked for the lock"
+    grep -q 'KelmAuth_GenerateDeviceKeyAndCert' "$work/platform_calls" 2>/dev/null &&
+      fail "platform $pair $setting: generated a key"
+    [ "$(state "$cert" "$key")" = "$before" ] || fail "platform $pair $setting: the pair changed"
+  done
+done
+kill "$reader" 2>/dev/null
+mv "$work/platform_cert" "$cert" && mv "$work/platform_key" "$key"
+tarvik --action=verify 2>/dev/null || fail "platform: the pair no longer verifies"
+# The signing thread cannot start when the runner may have no more threads:
+# nobody, who runs nothing else, is allowed two (the main and signing
+# threads).
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP: the thread-limit case needs root, to run as a user with no other processes" >&2
+else
+  runner_pair "$work/runner/threads"
+  chown -R nobody "$certs"
+  before=$(state "$cert" "$key")
+  for action in ensure verify; do
+    as_runner prlimit --nproc=2 timeout 60 "$runner_tool" --action=$action \
+      --kelm_client_cert="$cert" --kelm_client_privkey="$key" 2>"$work/err"
+    status=$?
+    [ $status -eq 1 ] || fail "thread limit: $action: status $status: $(cat "$work/err")"
+    has_record "$work/err" "Verify: Failed to create signature\.$" ||
+      fail "thread limit: $action: no verify record: $(cat "$work/err")"
+    if [ $action = ensure ]; then
+      has_record "$work/err" "Ensure: the thread that tests the signature could not start; no new credentials are made\.$" ||
+        fail "thread limit: no ensure record: $(cat "$work/err")"
+      grep -q 'GetSSID' "$work/err" && fail "thread limit: ensure created"
+    fi
+    [ "$(state "$cert" "$key")" = "$before" ] || fail "thread limit: $action changed the pair"
+  done
+  runner_tarvik --action=verify --kelm_client_cert="$cert" \
+    --kelm_client_privkey="$key" 2>"$work/err" ||
+    fail "thread limit: the pair does not verify without the limit: $(cat "$work/err")"
+fi
 
 # The slow cases' results.
 wait $lock_run
