@@ -106,6 +106,88 @@ run --logtofile --action=bogus7
 expect_status 1 "logtofile"
 expect_record "logtofile" 'Tarvik: action = bogus7$'
 
+# The action word is shown escaped: a value holding a newline cannot forge a
+# record, and a backslash is doubled so that every shown word reads back to
+# one value.
+run "--action=x"$'\n''E0000 00:00:1.000000       1 forged.cc:1] forged'
+expect_status 1 "forged action"
+expect_record "forged action" 'Tarvik: action = x\\nE0000 00:00:1\.000000       1 forged\.cc:1\] forged$'
+check_prefixes "forged action"
+grep -q '^E0000 00:00:1\.000000' "$work/err" && fail "forged action: a forged record"
+run '--action=a\nb'
+expect_record "backslash action" 'Tarvik: action = a\\\\nb$'
+
+# A path with a backslash shows it doubled, and one with a newline as \n:
+# the two records differ.
+run --action=verify "--kelm_client_cert=$work/a\nb"
+expect_record "backslash path" "Couldn't load client certificate from file: $work/a\\\\\\\\nb$"
+run --action=verify "--kelm_client_cert=$work/a"$'\n'"b"
+expect_record "newline path" "Couldn't load client certificate from file: $work/a\\\\nb$"
+grep -q 'a\\\\nb$' "$work/err" && fail "newline path: shown as the backslash path"
+
+# A misspelt switch never sends a file elsewhere: the writers refuse every
+# switch that tarvik does not read, naming it, before anything is touched;
+# verify ignores it.
+mkdir -p "$work/p"
+for action in create delete ensure; do
+  run --action=$action --kelm_client_crt="$work/p/c.crt" \
+    --kelm_client_privkey="$work/p/k.bin"
+  expect_status 1 "misspelt switch: $action"
+  expect_record "misspelt switch: $action" "${action^}: the switch --kelm_client_crt is not one that tarvik reads; nothing was changed\.$"
+  expect_record "misspelt switch: $action" "Tarvik: $action failed\.$"
+  [ -z "$(ls -A "$work/p")" ] && [ ! -e "$HOME/.config" ] ||
+    fail "misspelt switch: $action wrote $(ls -A "$work/p") $(ls -A "$HOME")"
+done
+run --action=create --Kelm_Client_Cert="$work/p/c.crt" "--x"$'\n'"y"
+expect_record "odd switches" "Create: the switch --Kelm_Client_Cert is not one that tarvik reads; nothing was changed\.$"
+expect_record "odd switches" "Create: the switch --x\\\\ny is not one that tarvik reads; nothing was changed\.$"
+run --action=verify --kelm_client_crt="$work/p/c.crt"
+expect_record "misspelt switch: verify" "Couldn't load client certificate from file: $HOME/\.config/kelm_shell/certs/client\.crt$"
+grep -q 'is not one that tarvik reads' "$work/err" && fail "verify refused a switch"
+
+# A home folder whose ".." leads nowhere: every action fails naming the
+# variable, with status 1 and no fatal error.
+for action in verify delete create ensure; do
+  HOME=$work/no/../home run --action=$action
+  expect_status 1 "unresolvable HOME: $action"
+  expect_record "unresolvable HOME: $action" "${action^}: the home folder HOME=$work/no/\.\./home has a \"\.\.\" component that leads to no folder, so the default credential files cannot be found; nothing was changed\.$"
+  grep -q 'Check failed' "$work/err" && fail "unresolvable HOME: $action: fatal"
+  [ -e "$work/home/.config" ] && fail "unresolvable HOME: $action made files"
+done
+
+# Where the files go: a switch wins over its variable, lower-case variable
+# names are found too, and without HOME the default folder lies under
+# $TMPDIR.
+run --action=create --kelm_client_cert="$work/p/switch.crt" \
+  --kelm_client_privkey="$work/p/switch.key"
+KELM_CLIENT_CERT=$work/p/variable.crt run --action=verify \
+  --kelm_client_cert="$work/p/switch.crt" --kelm_client_privkey="$work/p/switch.key"
+expect_status 0 "switch over variable"
+kelm_client_cert=$work/p/switch.crt kelm_client_privkey=$work/p/switch.key \
+  run --action=verify
+expect_status 0 "lower-case variables"
+mkdir -p "$work/tmpdir"
+env -u HOME TMPDIR="$work/tmpdir" "$tarvik" --action=ensure 2>"$work/err" ||
+  fail "no HOME: ensure failed: $(cat "$work/err")"
+[ -s "$work/tmpdir/.config/kelm_shell/certs/client.crt" ] ||
+  fail "no HOME: no certificate under TMPDIR"
+
+# A successful run on the default paths: ensure makes the pair, then verify
+# passes, logging the WARNING about the preference store and the two ERROR
+# records about the default paths, which are expected.
+rm -rf "$HOME/.config"
+run --action=ensure
+expect_status 0 "ensure on a fresh home"
+run --action=verify
+expect_status 0 "verify after ensure"
+for text in "Client certificate file is not specified, using default\." \
+  "Private key file is not specified, using default\."; do
+  grep -Eq "^E0000 [^]]*\] $text$" "$work/err" || fail "verify: no ERROR record '$text'"
+done
+grep -Eq '^W0000 [^]]*\] Pref service not available' "$work/err" ||
+  fail "verify: no WARNING about the preference store"
+expect_record "verify after ensure" 'Tarvik: verify completed successfully\.$'
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures failure(s)" >&2
   exit 1
