@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -111,7 +113,10 @@ TEST(CredentialFileWriterTest, OnlyFilesLinksAndEmptyFoldersAreReplaceable) {
   ASSERT_EQ(mkdir((d + "/full").c_str(), 0700), 0);
   dir.Write("full/x", "x");
   ASSERT_EQ(mkfifo((d + "/fifo").c_str(), 0600), 0);
-  ASSERT_EQ(mknod((d + "/device").c_str(), S_IFCHR | 0600, makedev(1, 3)), 0);
+  // Only root may make a device.
+  const bool device =
+      mknod((d + "/device").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+  ASSERT_TRUE(device || errno == EPERM) << std::strerror(errno);
   struct Case {
     std::string name;
     bool replaceable;
@@ -127,6 +132,7 @@ TEST(CredentialFileWriterTest, OnlyFilesLinksAndEmptyFoldersAreReplaceable) {
       {"other/below", false, ": Not a directory"},
   };
   for (const Case& c : cases) {
+    if (c.name == "device" && !device) continue;
     const std::string path = d + "/" + c.name;
     testing::internal::CaptureStderr();
     EXPECT_EQ(IsReplaceablePath(path), c.replaceable) << c.name;

@@ -60,7 +60,7 @@ refused() {
 if [ "${2:-}" = --mount-cases ]; then
   work=$3
   bind=$work/bind
-  mkdir -p "$bind/A" "$bind/B"
+  mkdir -p "$bind/A" "$bind/B" || exit 1
   if ! mount --bind "$bind/A" "$bind/B" 2>"$work/err"; then
     echo "SKIP: the bind-mount cases: mounting is not permitted here: $(cat "$work/err")"
     exit 0
@@ -98,10 +98,10 @@ if [ "${2:-}" = --mount-cases ]; then
   exit "$failures"
 fi
 
-work=$(mktemp -d)
+work=$(mktemp -d) || { echo "FAIL: no temporary folder" >&2; exit 1; }
 trap 'rm -rf "$work"' EXIT
 export HOME=$work/home
-mkdir -p "$HOME"
+mkdir -p "$HOME" || { echo "FAIL: cannot make $HOME" >&2; exit 1; }
 
 if unshare -m --propagation private true 2>"$work/err"; then
   unshare -m --propagation private "$0" "$tarvik_binary" --mount-cases "$work"
