@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <vector>
 
 #include "agent/base/files/file_enumerator.h"
 #include "agent/base/files/file_path.h"
@@ -120,65 +119,105 @@ void AppendComponents(const std::string& path,
   }
 }
 
-std::string JoinComponents(const std::vector<std::string>& components) {
-  if (components.empty()) return "/";
-  std::string joined;
-  for (const std::string& component : components) joined += "/" + component;
-  return joined;
+kelmbase::ScopedFD OpenFolder(int at, const char* name) {
+  return kelmbase::ScopedFD(
+      openat(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-// The absolute name that `path` leads to: symbolic links along its existing
-// part followed (dangling ones too, by their text), and the rest, which
-// does not exist yet, normalised as text. Empty when the working folder is
-// unknown.
-std::string ResolvedName(const std::string& path) {
-  std::deque<std::string> rest;
-  if (path.empty() || path[0] != '/') {
-    char* cwd = getcwd(nullptr, 0);
-    if (cwd == nullptr) return std::string();
-    AppendComponents(cwd, &rest);
-    free(cwd);
+// The folder entry that rename() replaces when given a path: the folder
+// that holds it, as the deepest folder that exists and the names below it
+// that do not yet, and its own name.
+struct FolderEntry {
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::vector<std::string> missing;
+  std::string name;
+
+  bool operator==(const FolderEntry& other) const {
+    return device == other.device && inode == other.inode &&
+           missing == other.missing && name == other.name;
   }
+};
+
+// Finds `path`'s folder entry, following the symbolic links above its last
+// name as the kernel would: dangling ones by their text, which is then
+// normalised with the rest that does not exist yet ("." and empty
+// components dropped, ".." taking back the component before it). False
+// when that cannot be known: a loop or too many links, a link or a folder
+// that cannot be read or searched.
+bool FindFolderEntry(const std::string& path, FolderEntry* entry) {
+  std::deque<std::string> rest;
   AppendComponents(path, &rest);
-  std::vector<std::string> done;
-  bool existing = true;
+  while (!rest.empty() && (rest.back().empty() || rest.back() == ".")) {
+    rest.pop_back();
+  }
+  if (!rest.empty()) {
+    entry->name = std::move(rest.back());
+    rest.pop_back();
+  }
+  // Which folder such a name replaces depends on what it turns out to be.
+  if (entry->name == "..") return false;
+  kelmbase::ScopedFD folder =
+      OpenFolder(AT_FDCWD, !path.empty() && path[0] == '/' ? "/" : ".");
+  if (!folder.is_valid()) return false;
   int links = 0;
   while (!rest.empty()) {
-    std::string component = std::move(rest.front());
+    const std::string component = std::move(rest.front());
     rest.pop_front();
     if (component.empty() || component == ".") continue;
+    if (!entry->missing.empty()) {
+      if (component == "..") {
+        entry->missing.pop_back();
+      } else {
+        entry->missing.push_back(component);
+      }
+      continue;
+    }
     if (component == "..") {
-      // Within the existing part `done` holds no links, so its parent is
-      // the real one.
-      if (!done.empty()) done.pop_back();
+      // The real parent: a link's ".." is that of what it points to.
+      folder = OpenFolder(folder.get(), "..");
+      if (!folder.is_valid()) return false;
       continue;
     }
-    done.push_back(std::move(component));
-    if (!existing) continue;
-    const std::string current = JoinComponents(done);
     struct stat info;
-    if (lstat(current.c_str(), &info) != 0) {
-      existing = false;
+    if (fstatat(folder.get(), component.c_str(), &info, AT_SYMLINK_NOFOLLOW) !=
+        0) {
+      if (errno != ENOENT) return false;
+      entry->missing.push_back(component);
       continue;
     }
-    if (!S_ISLNK(info.st_mode)) continue;
+    if (S_ISDIR(info.st_mode)) {
+      folder = OpenFolder(folder.get(), component.c_str());
+      if (!folder.is_valid()) return false;
+      continue;
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      // Nothing can be made below a file, so no writer gets further; what
+      // follows is compared as text.
+      entry->missing.push_back(component);
+      continue;
+    }
+    if (++links > kMaxLinksFollowed) return false;
     std::vector<char> target(info.st_size > 0 ? info.st_size + 1 : PATH_MAX);
     const ssize_t length =
-        readlink(current.c_str(), target.data(), target.size());
-    if (++links > kMaxLinksFollowed || length < 0 ||
-        static_cast<size_t>(length) >= target.size()) {
-      // The kernel would not get past this link either.
-      existing = false;
-      continue;
+        readlinkat(folder.get(), component.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<size_t>(length) >= target.size()) {
+      return false;
     }
-    done.pop_back();
-    const std::string link_text(target.data(), static_cast<size_t>(length));
-    if (!link_text.empty() && link_text[0] == '/') done.clear();
+    if (target[0] == '/') {
+      folder = OpenFolder(AT_FDCWD, "/");
+      if (!folder.is_valid()) return false;
+    }
     std::deque<std::string> link_components;
-    AppendComponents(link_text, &link_components);
+    AppendComponents(std::string(target.data(), static_cast<size_t>(length)),
+                     &link_components);
     rest.insert(rest.begin(), link_components.begin(), link_components.end());
   }
-  return JoinComponents(done);
+  struct stat info;
+  if (fstat(folder.get(), &info) != 0) return false;
+  entry->device = info.st_dev;
+  entry->inode = info.st_ino;
+  return true;
 }
 
 }  // namespace
@@ -202,16 +241,28 @@ bool IsReplaceablePath(const std::string& path) {
   return false;
 }
 
-bool NameTheSameFile(const std::string& first, const std::string& second) {
-  if (first == second) return true;
-  const std::string first_name = ResolvedName(first);
-  if (!first_name.empty() && first_name == ResolvedName(second)) return true;
+SameFile CompareCredentialPaths(const std::string& first,
+                                const std::string& second) {
+  if (first == second) return SameFile::kYes;
   struct stat first_info;
   struct stat second_info;
-  return stat(first.c_str(), &first_info) == 0 &&
-         stat(second.c_str(), &second_info) == 0 &&
-         first_info.st_dev == second_info.st_dev &&
-         first_info.st_ino == second_info.st_ino;
+  if (stat(first.c_str(), &first_info) == 0 &&
+      stat(second.c_str(), &second_info) == 0 &&
+      first_info.st_dev == second_info.st_dev &&
+      first_info.st_ino == second_info.st_ino) {
+    return SameFile::kYes;
+  }
+  FolderEntry first_entry;
+  FolderEntry second_entry;
+  if (!FindFolderEntry(first, &first_entry) ||
+      !FindFolderEntry(second, &second_entry)) {
+    return SameFile::kCannotTell;
+  }
+  return first_entry == second_entry ? SameFile::kYes : SameFile::kNo;
+}
+
+bool NameTheSameFile(const std::string& first, const std::string& second) {
+  return CompareCredentialPaths(first, second) != SameFile::kNo;
 }
 
 bool RemoveCredentialPath(const std::string& path) {
@@ -221,7 +272,8 @@ bool RemoveCredentialPath(const std::string& path) {
   return false;
 }
 
-void RemoveLeftoverTemporaryFiles(const std::string& path) {
+void RemoveLeftoverTemporaryFiles(const std::string& path,
+                                  const std::vector<std::string>& keep) {
   const kelmbase::FilePath target(path);
   const std::string prefix = TempPrefix(target);
   kelmbase::FileEnumerator entries(target.DirName(), false,
@@ -235,6 +287,13 @@ void RemoveLeftoverTemporaryFiles(const std::string& path) {
         !(S_ISREG(mode) || S_ISLNK(mode))) {
       continue;
     }
+    // A credential file may bear such a name; this run needs it.
+    bool kept = false;
+    for (const std::string& needed : keep) {
+      kept = kept || CompareCredentialPaths(leftover.value(), needed) !=
+                         SameFile::kNo;
+    }
+    if (kept) continue;
     if (unlink(leftover.value().c_str()) == 0) {
       LOG(WARNING) << "RemoveLeftoverTemporaryFiles: removed "
                    << PathForRecord(leftover.value())
@@ -370,6 +429,20 @@ bool AsideFile::Restore() {
     LogFailure("AsideFile", "flush the folder", dir.value(), errno);
   }
   return true;
+}
+
+bool CommitPair(StagedFile* cert, StagedFile* key) {
+  AsideFile old_key(key->target());
+  if (!old_key.MoveAside()) return false;
+  const bool cert_committed = cert->Commit();
+  if (!cert->renamed()) {
+    old_key.Restore();
+    return false;
+  }
+  // The new certificate is in place whatever followed its rename: without
+  // the new key beside it there would be no pair at all.
+  const bool key_committed = key->Commit();
+  return cert_committed && key_committed;
 }
 
 }  // namespace vantorel

@@ -20,6 +20,7 @@
 // blocks on the file system.
 
 #include <string>
+#include <vector>
 
 namespace vantorel {
 
@@ -27,13 +28,26 @@ namespace vantorel {
 // regular file, a symbolic link or an empty folder. Otherwise false, logged.
 bool IsReplaceablePath(const std::string& path);
 
-// Whether two credential paths name one file: the same name once each is
-// made absolute, the symbolic links along its existing part are followed
-// (dangling ones and the last component's included) and the part that does
-// not exist yet is normalised as text ("." and empty components dropped,
-// ".." taking back the component before it); or the same existing file
-// (hard links). So "N/x", "N/./x" and "N//x" are one file even while the
-// folder N is missing.
+// Whether two credential paths name one file, as a writer sees it: both
+// replace the same folder entry, whatever the spelling. That entry is the
+// last name (a symbolic link there is not followed: the writer replaces
+// the link) in its folder, which is known by device and inode, so that a
+// bind mount or a link to a folder is no other folder: the deepest folder
+// above the name that exists, with the symbolic links along the way
+// followed (dangling ones by their text), and the names below it that do
+// not exist yet, normalised as text ("." and empty components dropped,
+// ".." taking back the component before it). So "N/x", "N/./x" and "N//x"
+// are one file even while the folder N is missing. Two existing paths that
+// open the same file (a link and its target, hard links) are one file too.
+// kCannotTell when a path's folder cannot be found out: a loop or too many
+// links, a link or a folder that cannot be read or searched, a last name
+// "..". Logs nothing.
+enum class SameFile { kNo, kYes, kCannotTell };
+SameFile CompareCredentialPaths(const std::string& first,
+                                const std::string& second);
+
+// Whether two credential paths may name one file: CompareCredentialPaths
+// does not rule it out.
 bool NameTheSameFile(const std::string& first, const std::string& second);
 
 // Removes whatever stands at `path` if IsReplaceablePath allows it; true
@@ -42,8 +56,11 @@ bool RemoveCredentialPath(const std::string& path);
 
 // Removes the temporary files that interrupted writes left beside `path`
 // (regular files and symbolic links named as described above, nothing
-// else), logging a WARNING for each.
-void RemoveLeftoverTemporaryFiles(const std::string& path);
+// else), logging a WARNING for each. A credential file of the run may bear
+// such a name: what may be one file with a path of `keep`
+// (NameTheSameFile) stays.
+void RemoveLeftoverTemporaryFiles(const std::string& path,
+                                  const std::vector<std::string>& keep);
 
 // Makes the missing folders above `path` (mode 0700 less the umask). False
 // (logged) when one cannot be made.
@@ -110,6 +127,19 @@ class AsideFile {
   const std::string target_;
   std::string aside_path_;
 };
+
+// Puts a staged certificate and key in place of the old pair, so that at
+// no moment, a kill included, does the new certificate stand beside the
+// old key. The old key moves aside first; a key that cannot be moved (not
+// the runner's in a sticky folder) stops here, before anything changed.
+// When the new certificate cannot take the old one's place, the old key
+// comes back and the old pair stays whole. Once the certificate is renamed
+// into place, the key is always committed, even when flushing the folder
+// failed, and the old key goes: the new pair is complete, or, should the
+// key's own rename fail, there is no pair. False when any step failed;
+// each failure is logged with the path and the system's reason. Call once,
+// after both files were written.
+bool CommitPair(StagedFile* cert, StagedFile* key);
 
 }  // namespace vantorel
 

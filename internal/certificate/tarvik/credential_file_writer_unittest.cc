@@ -1,12 +1,22 @@
 #include "internal/certificate/tarvik/credential_file_writer.h"
 
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "agent/base/files/file_path.h"
+#include "agent/base/files/file_util.h"
+#include "agent/base/files/scoped_file.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "internal/certificate/tarvik/credential_lock.h"
@@ -19,11 +29,82 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
+using ::testing::UnorderedElementsAreArray;
+
+// A private temporary folder under the test's temporary folder, removed
+// with everything in it.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string path = testing::TempDir() + "credential_file_writer.XXXXXX";
+    if (mkdtemp(path.data()) == nullptr) {
+      ADD_FAILURE() << "cannot make a folder under " << testing::TempDir();
+    }
+    path_ = path;
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  ~TempFolder() {
+    kelmbase::DoDeleteFile(kelmbase::FilePath(path_), /*recursive=*/true);
+  }
+  const std::string& path() const { return path_; }
+  std::string Write(const std::string& name,
+                    const std::string& contents) const {
+    const std::string file = path_ + "/" + name;
+    std::ofstream(file, std::ios::binary) << contents;
+    return file;
+  }
+
+ private:
+  std::string path_;
+};
+
+// Makes `folder` the working folder until destroyed.
+class ScopedWorkingFolder {
+ public:
+  explicit ScopedWorkingFolder(const std::string& folder)
+      : previous_(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)) {
+    EXPECT_EQ(chdir(folder.c_str()), 0) << folder;
+  }
+  ~ScopedWorkingFolder() { EXPECT_EQ(fchdir(previous_.get()), 0); }
+
+ private:
+  kelmbase::ScopedFD previous_;
+};
+
+// The user whose permissions a test can have checked: its own, or nobody
+// when it runs as root, whose own are not checked. -1 when there is none.
+uid_t CheckedUser() {
+  if (geteuid() != 0) return geteuid();
+  const struct passwd* nobody = getpwnam("nobody");
+  return nobody == nullptr ? static_cast<uid_t>(-1) : nobody->pw_uid;
+}
+
+// Acts as CheckedUser() in its scope: root changes its effective user only,
+// so that it comes back afterwards.
+class ScopedCheckedUser {
+ public:
+  ScopedCheckedUser()
+      : dropped_(geteuid() == 0 && CheckedUser() != static_cast<uid_t>(-1) &&
+                 seteuid(CheckedUser()) == 0) {}
+  ScopedCheckedUser(const ScopedCheckedUser&) = delete;
+  ScopedCheckedUser& operator=(const ScopedCheckedUser&) = delete;
+  ~ScopedCheckedUser() {
+    if (dropped_) {
+      EXPECT_EQ(seteuid(0), 0);
+    }
+  }
+  // Whether permissions are checked now.
+  bool active() const { return geteuid() != 0; }
+
+ private:
+  const bool dropped_;
+};
 
 // Things at a credential path: which may be replaced or removed, and the
 // record that refuses the others. Refused entries are never removed.
 TEST(CredentialFileWriterTest, OnlyFilesLinksAndEmptyFoldersAreReplaceable) {
-  test::ScopedTempDir dir;
+  TempFolder dir;
   const std::string& d = dir.path();
   dir.Write("file", "f");
   dir.Write("other", "o");
@@ -32,7 +113,10 @@ TEST(CredentialFileWriterTest, OnlyFilesLinksAndEmptyFoldersAreReplaceable) {
   ASSERT_EQ(mkdir((d + "/full").c_str(), 0700), 0);
   dir.Write("full/x", "x");
   ASSERT_EQ(mkfifo((d + "/fifo").c_str(), 0600), 0);
-  ASSERT_EQ(mknod((d + "/device").c_str(), S_IFCHR | 0600, makedev(1, 3)), 0);
+  // Only root may make a device.
+  const bool device =
+      mknod((d + "/device").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+  ASSERT_TRUE(device || errno == EPERM) << std::strerror(errno);
   struct Case {
     std::string name;
     bool replaceable;
@@ -48,6 +132,7 @@ TEST(CredentialFileWriterTest, OnlyFilesLinksAndEmptyFoldersAreReplaceable) {
       {"other/below", false, ": Not a directory"},
   };
   for (const Case& c : cases) {
+    if (c.name == "device" && !device) continue;
     const std::string path = d + "/" + c.name;
     testing::internal::CaptureStderr();
     EXPECT_EQ(IsReplaceablePath(path), c.replaceable) << c.name;
@@ -73,8 +158,10 @@ TEST(CredentialFileWriterTest, OnlyFilesLinksAndEmptyFoldersAreReplaceable) {
   EXPECT_EQ(stat("/dev/null", &info), 0);
 }
 
-TEST(CredentialFileWriterTest, SameFileUnderTwoNames) {
-  test::ScopedTempDir dir;
+// Two paths are one file when a writer would replace the same folder entry
+// through both, or when both open the same file.
+TEST(CredentialFileWriterTest, ComparesTheFolderEntryThatAWriterReplaces) {
+  TempFolder dir;
   const std::string& d = dir.path();
   ASSERT_EQ(mkdir((d + "/a").c_str(), 0700), 0);
   dir.Write("a/x", "x");
@@ -82,66 +169,147 @@ TEST(CredentialFileWriterTest, SameFileUnderTwoNames) {
   ASSERT_EQ(symlink((d + "/a/x").c_str(), (d + "/a/to_x").c_str()), 0);
   ASSERT_EQ(link((d + "/a/x").c_str(), (d + "/a/hard_x").c_str()), 0);
   ASSERT_EQ(symlink((d + "/a").c_str(), (d + "/dir_link").c_str()), 0);
-  // Links to what is not there yet: a folder, a file, and each other.
+  ASSERT_EQ(symlink("a", (d + "/rel_dir_link").c_str()), 0);
+  // Links to what is not there yet: a folder, a file.
   ASSERT_EQ(symlink("real", (d + "/lnk").c_str()), 0);
   ASSERT_EQ(symlink((d + "/real/deeper").c_str(), (d + "/abs_lnk").c_str()), 0);
   ASSERT_EQ(symlink("new_file", (d + "/a/to_new").c_str()), 0);
+  // Links that lead nowhere: each other, and one through itself, which a
+  // folder link reaches under another name.
   ASSERT_EQ(symlink("loop_b", (d + "/loop_a").c_str()), 0);
   ASSERT_EQ(symlink("loop_a", (d + "/loop_b").c_str()), 0);
+  ASSERT_EQ(mkdir((d + "/certs").c_str(), 0700), 0);
+  ASSERT_EQ(symlink("client.crt/x", (d + "/certs/client.crt").c_str()), 0);
+  ASSERT_EQ(symlink("certs", (d + "/alias").c_str()), 0);
+  // Chains of links to the folder a: the kernel follows 40, not 41.
+  for (int i = 0; i <= 40; ++i) {
+    const std::string next = i == 0 ? "a" : "chain" + std::to_string(i - 1);
+    ASSERT_EQ(symlink(next.c_str(), (d + "/chain" + std::to_string(i)).c_str()),
+              0);
+  }
+  struct stat info;
+  ASSERT_EQ(stat((d + "/chain39/x").c_str(), &info), 0);
+  ASSERT_NE(stat((d + "/chain40/x").c_str(), &info), 0);
+  ASSERT_EQ(errno, ELOOP);
   const std::string lock_of_n = CredentialLock::LockFilePath(d + "/N/key");
+  constexpr SameFile kYes = SameFile::kYes;
+  constexpr SameFile kNo = SameFile::kNo;
+  constexpr SameFile kCannotTell = SameFile::kCannotTell;
+  // Relative paths are relative to `d`.
   struct Case {
     std::string first;
     std::string second;
-    bool same;
+    SameFile same;
   } cases[] = {
-      {d + "/a/x", d + "/a/x", true},
-      {d + "/a/x", d + "/a/../a/x", true},
-      {d + "/a/x", d + "/a/./x", true},
-      {d + "/a/x", d + "//a///x", true},
-      {d + "/a/x", d + "/dir_link/x", true},
-      // A link's ".." is the parent of what it points to.
-      {d + "/a/x", d + "/dir_link/../a/x", true},
-      {d + "/a/x", d + "/a/to_x", true},
-      {d + "/a/hard_x", d + "/a/x", true},
-      // Not there yet, but one folder entry.
-      {d + "/a/new", d + "/a/../a/new", true},
-      {d + "/a/new_file", d + "/a/to_new", true},
+      // One folder under other spellings.
+      {d + "/a/x", d + "/a/x", kYes},
+      {d + "/a/x", d + "/a/../a/x", kYes},
+      {d + "/a/x", d + "/a/./x", kYes},
+      {d + "/a/x", d + "//a///x", kYes},
+      {d + "/a/new", d + "/a/../a/new", kYes},
+      // Through a link to the folder, by its absolute and relative text; a
+      // link's ".." is the parent of what it points to.
+      {d + "/a/x", d + "/dir_link/x", kYes},
+      {d + "/a/new", d + "/dir_link/new", kYes},
+      {d + "/a/new", d + "/rel_dir_link/new", kYes},
+      {d + "/a/x", d + "/dir_link/../a/x", kYes},
+      {d + "/a/x", d + "/chain39/x", kYes},
+      // Relative and absolute.
+      {"a/x", d + "/a/x", kYes},
+      {"a/new", d + "/dir_link/new", kYes},
+      {"N/x", d + "/N/./x", kYes},
+      {"lnk/x", d + "/real/x", kYes},
+      {"a/x", d + "/a/y", kNo},
+      {"a/x", "x", kNo},
+      // A link at the last name is itself replaced, not what it points to;
+      // but two existing paths that open the same file are one file.
+      {d + "/a/new_file", d + "/a/to_new", kNo},
+      {d + "/a/x", d + "/a/to_x", kYes},
+      {d + "/a/hard_x", d + "/a/x", kYes},
       // In a folder that is not there yet.
-      {d + "/N/x", d + "/N/./x", true},
-      {d + "/N/x", d + "/N//x", true},
-      {d + "/N/x", d + "/N/M/../x", true},
-      {d + "/N/x/", d + "/N/x", true},
+      {d + "/N/x", d + "/N/./x", kYes},
+      {d + "/N/x", d + "/N//x", kYes},
+      {d + "/N/x", d + "/N/M/../x", kYes},
+      {d + "/N/x/", d + "/N/x", kYes},
+      {d + "/N/x", d + "/M/x", kNo},
+      {d + "/a/x", d + "/none/x", kNo},
       // Through a dangling link to a folder, by its relative and its
       // absolute text.
-      {d + "/lnk/x", d + "/real/x", true},
-      {d + "/lnk/./x", d + "/real//x", true},
-      {d + "/abs_lnk/x", d + "/real/deeper/x", true},
-      {d + "/abs_lnk/x", d + "/lnk/deeper/x", true},
+      {d + "/lnk/x", d + "/real/x", kYes},
+      {d + "/lnk/./x", d + "/real//x", kYes},
+      {d + "/abs_lnk/x", d + "/real/deeper/x", kYes},
+      {d + "/abs_lnk/x", d + "/lnk/deeper/x", kYes},
+      {d + "/lnk/x", d + "/lnk/y", kNo},
+      {d + "/lnk/x", d + "/x", kNo},
       // The lock file beside a key in a folder that is not there yet.
-      {d + "/N/.tarvik.lock", lock_of_n, true},
-      {d + "/N/./.tarvik.lock", lock_of_n, true},
-      {d + "/N/key", lock_of_n, false},
-      {d + "/a/x", d + "/a/y", false},
-      {d + "/a/new", d + "/a/other", false},
-      {d + "/a/x", d + "/none/x", false},
-      {d + "/N/x", d + "/M/x", false},
-      {d + "/lnk/x", d + "/lnk/y", false},
-      {d + "/lnk/x", d + "/x", false},
-      // A loop resolves to nothing, and is no reason for a match.
-      {d + "/loop_a/x", d + "/loop_b/x", false},
-      {d + "/loop_a/x", d + "/loop_a/./x", true},
+      {d + "/N/.tarvik.lock", lock_of_n, kYes},
+      {d + "/N/./.tarvik.lock", lock_of_n, kYes},
+      {d + "/N/key", lock_of_n, kNo},
+      {d + "/a/x", d + "/a/y", kNo},
+      {d + "/a/new", d + "/a/other", kNo},
+      // A link that loops through itself is a name like any other at the
+      // last component.
+      {d + "/certs/client.crt", d + "/alias/client.crt", kYes},
+      {d + "/certs/client.crt", d + "/certs/client.key", kNo},
+      // Links that cannot be followed: anything may be behind them.
+      {d + "/loop_a/x", d + "/loop_a/x", kYes},
+      {d + "/loop_a/x", d + "/loop_b/x", kCannotTell},
+      {d + "/loop_a/x", d + "/loop_a/./x", kCannotTell},
+      {d + "/loop_a/x", d + "/a/x", kCannotTell},
+      {d + "/certs/client.crt/x", d + "/a/x", kCannotTell},
+      {d + "/chain40/x", d + "/a/x", kCannotTell},
+      {d + "/a/x/..", d + "/a", kCannotTell},
   };
+  ScopedWorkingFolder working_folder(d);
   for (const Case& c : cases) {
-    EXPECT_EQ(NameTheSameFile(c.first, c.second), c.same)
-        << c.first << " " << c.second;
-    EXPECT_EQ(NameTheSameFile(c.second, c.first), c.same)
-        << c.second << " " << c.first;
+    for (const auto& [first, second] :
+         {std::pair(c.first, c.second), std::pair(c.second, c.first)}) {
+      testing::internal::CaptureStderr();
+      EXPECT_EQ(CompareCredentialPaths(first, second), c.same)
+          << first << " " << second;
+      EXPECT_THAT(testing::internal::GetCapturedStderr(), IsEmpty());
+      EXPECT_EQ(NameTheSameFile(first, second), c.same != kNo)
+          << first << " " << second;
+    }
   }
+}
+
+// A folder that cannot be searched hides what is in it: links that may lead
+// to the other path's folder, folders below it.
+TEST(CredentialFileWriterTest, AnUnsearchableFolderCannotTell) {
+  TempFolder dir;
+  const std::string& d = dir.path();
+  ASSERT_EQ(chmod(d.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((d + "/locked").c_str(), 0700), 0);
+  ASSERT_EQ(symlink("..", (d + "/locked/up").c_str()), 0);
+  bool reachable;
+  {
+    ScopedCheckedUser checked;
+    ASSERT_TRUE(checked.active()) << "no user to check permissions with";
+    reachable = access(d.c_str(), X_OK) == 0;
+  }
+  if (!reachable) {
+    GTEST_SKIP() << "the user nobody cannot reach " << testing::TempDir();
+  }
+  ASSERT_EQ(chmod((d + "/locked").c_str(), 0600), 0);
+  {
+    ScopedCheckedUser checked;
+    EXPECT_EQ(CompareCredentialPaths(d + "/locked/up/x", d + "/x"),
+              SameFile::kCannotTell);
+    EXPECT_EQ(CompareCredentialPaths(d + "/locked/sub/x", d + "/y"),
+              SameFile::kCannotTell);
+    // A name right in it needs no search: the folder is known.
+    EXPECT_EQ(CompareCredentialPaths(d + "/locked/x", d + "/./locked/x"),
+              SameFile::kYes);
+    EXPECT_EQ(CompareCredentialPaths(d + "/locked/x", d + "/x"),
+              SameFile::kNo);
+  }
+  ASSERT_EQ(chmod((d + "/locked").c_str(), 0700), 0);
 }
 
 // Only files of exactly the temporary pattern of the target's name go.
 TEST(CredentialFileWriterTest, RemovesOnlyLeftoversOfThisTarget) {
-  test::ScopedTempDir dir;
+  TempFolder dir;
   const std::string& d = dir.path();
   dir.Write("client.crt", "kept");
   dir.Write(".client.crt.tarvik-Ab12Z9", "stale");
@@ -155,10 +323,11 @@ TEST(CredentialFileWriterTest, RemovesOnlyLeftoversOfThisTarget) {
   ASSERT_EQ(mkfifo((d + "/.client.crt.tarvik-FIFO00").c_str(), 0600), 0);
   ASSERT_EQ(mkdir((d + "/.client.crt.tarvik-DIR000").c_str(), 0700), 0);
   // An old link that a kill left aside: the link goes, not its target.
-  ASSERT_EQ(symlink("client.crt", (d + "/.client.crt.tarvik-Lnk000").c_str()),
+  ASSERT_EQ(symlink(".client.key.tarvik-Ab12Z9",
+                    (d + "/.client.crt.tarvik-Lnk000").c_str()),
             0);
   testing::internal::CaptureStderr();
-  RemoveLeftoverTemporaryFiles(d + "/client.crt");
+  RemoveLeftoverTemporaryFiles(d + "/client.crt", {d + "/client.crt"});
   const std::string log = testing::internal::GetCapturedStderr();
   EXPECT_THAT(test::EntryNames(d),
               UnorderedElementsAre(
@@ -178,12 +347,76 @@ TEST(CredentialFileWriterTest, RemovesOnlyLeftoversOfThisTarget) {
   EXPECT_EQ(test::ReadFileOrEmpty(d + "/client.crt"), "kept");
   // A folder that is not there holds no leftovers, and is no failure.
   testing::internal::CaptureStderr();
-  RemoveLeftoverTemporaryFiles(d + "/none/client.crt");
+  RemoveLeftoverTemporaryFiles(d + "/none/client.crt", {});
   EXPECT_THAT(testing::internal::GetCapturedStderr(), IsEmpty());
 }
 
+// A credential file of the run may bear a leftover's name: it stays under
+// whatever spelling the run names it, and so does what may be one.
+TEST(CredentialFileWriterTest, LeftoversThatAreCredentialFilesStay) {
+  TempFolder dir;
+  const std::string& d = dir.path();
+  const std::string certs = d + "/certs";
+  ASSERT_EQ(mkdir(certs.c_str(), 0700), 0);
+  ASSERT_EQ(symlink("certs", (d + "/alias").c_str()), 0);
+  ASSERT_EQ(symlink("loop", (d + "/loop").c_str()), 0);
+  const std::string key_name = ".client.crt.tarvik-abc123";
+  const std::string chain_name = ".client.crt.tarvik-chn456";
+  const std::string hard_name = ".client.crt.tarvik-hrd789";
+  const std::string stale_name = ".client.crt.tarvik-Ab12Z9";
+  struct Case {
+    std::string name;
+    std::vector<std::string> keep;
+    std::vector<std::string> removed;
+  } cases[] = {
+      {"the same spellings",
+       {certs + "/client.crt", certs + "/" + key_name, certs + "/" + chain_name,
+        d + "/other.key"},
+       {stale_name}},
+      {"through a folder link, relative, by a hard link",
+       {d + "/alias/client.crt", "alias/./" + key_name,
+        "certs//" + chain_name, "other.key"},
+       {stale_name}},
+      {"nothing to keep", {}, {key_name, chain_name, hard_name, stale_name}},
+      {"a path that cannot be followed",
+       {d + "/loop/client.crt", certs + "/" + key_name},
+       {}},
+  };
+  ScopedWorkingFolder working_folder(d);
+  for (const Case& c : cases) {
+    dir.Write("certs/client.crt", "cert");
+    dir.Write("certs/" + key_name, "key");
+    dir.Write("certs/" + chain_name, "chain");
+    dir.Write("certs/" + stale_name, "stale");
+    dir.Write("other.key", "other key");
+    unlink((certs + "/" + hard_name).c_str());
+    ASSERT_EQ(link((d + "/other.key").c_str(), (certs + "/" + hard_name).c_str()),
+              0);
+    testing::internal::CaptureStderr();
+    RemoveLeftoverTemporaryFiles(certs + "/client.crt", c.keep);
+    const std::string log = testing::internal::GetCapturedStderr();
+    std::vector<std::string> expected = {"client.crt"};
+    for (const std::string& name :
+         {key_name, chain_name, hard_name, stale_name}) {
+      const bool removed = std::find(c.removed.begin(), c.removed.end(),
+                                     name) != c.removed.end();
+      if (!removed) expected.push_back(name);
+      EXPECT_EQ(test::SeverityOf(log, "RemoveLeftoverTemporaryFiles: removed " +
+                                          certs + "/" + name +
+                                          ", left by an interrupted run."),
+                removed ? 'W' : '-')
+          << c.name << " " << name;
+    }
+    EXPECT_THAT(test::EntryNames(certs),
+                UnorderedElementsAreArray(expected))
+        << c.name;
+    EXPECT_EQ(test::ReadFileOrEmpty(certs + "/client.crt"), "cert") << c.name;
+    EXPECT_EQ(test::ReadFileOrEmpty(d + "/other.key"), "other key") << c.name;
+  }
+}
+
 TEST(CredentialFileWriterTest, StagedFileReplacesOnlyWhenCommitted) {
-  test::ScopedTempDir dir;
+  TempFolder dir;
   ASSERT_EQ(mkdir((dir.path() + "/certs").c_str(), 0700), 0);
   const std::string target = dir.Write("certs/client.crt", "old");
   {
@@ -234,7 +467,7 @@ std::vector<std::string> TempNamesOf(const std::string& dir,
 // What stands at a target moves aside under a temporary name and comes back
 // unchanged; dropped, the moved file is gone.
 TEST(CredentialFileWriterTest, AsideFileKeepsTheOldFileUntilDropped) {
-  test::ScopedTempDir dir;
+  TempFolder dir;
   const std::string& d = dir.path();
   const std::string file = dir.Write("key", "old key");
   const std::string link = d + "/link";
@@ -286,13 +519,13 @@ TEST(CredentialFileWriterTest, AsideFileKeepsTheOldFileUntilDropped) {
 // A kill while the old file stands aside leaves a name that the next
 // writing run's cleanup removes.
 TEST(CredentialFileWriterTest, AsideFileLeftByAKillIsALeftover) {
-  test::ScopedTempDir dir;
+  TempFolder dir;
   const std::string target = dir.Write("key", "old key");
   AsideFile aside(target);
   ASSERT_TRUE(aside.MoveAside());
   ASSERT_EQ(TempNamesOf(dir.path(), "key").size(), 1u);
   testing::internal::CaptureStderr();
-  RemoveLeftoverTemporaryFiles(target);
+  RemoveLeftoverTemporaryFiles(target, {target});
   EXPECT_THAT(testing::internal::GetCapturedStderr(),
               HasSubstr("] RemoveLeftoverTemporaryFiles: removed " +
                         dir.path() + "/.key.tarvik-"));
@@ -301,7 +534,7 @@ TEST(CredentialFileWriterTest, AsideFileLeftByAKillIsALeftover) {
 
 // A failed move back says where the old file is, and leaves it there.
 TEST(CredentialFileWriterTest, AsideFileFailedRestoreSaysWhereTheFileIs) {
-  test::ScopedTempDir dir;
+  TempFolder dir;
   const std::string& d = dir.path();
   ASSERT_EQ(mkdir((d + "/a").c_str(), 0700), 0);
   const std::string target = dir.Write("a/key", "old key");
@@ -328,9 +561,132 @@ TEST(CredentialFileWriterTest, AsideFileFailedRestoreSaysWhereTheFileIs) {
             "old key");
 }
 
+// The files of `dir` and their content, a folder's as "[folder]".
+std::vector<std::pair<std::string, std::string>> FolderContent(
+    const std::string& dir) {
+  std::vector<std::pair<std::string, std::string>> content;
+  for (const std::string& name : test::EntryNames(dir)) {
+    struct stat info;
+    const std::string path = dir + "/" + name;
+    const bool folder = lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    content.emplace_back(name,
+                         folder ? "[folder]" : test::ReadFileOrEmpty(path));
+  }
+  return content;
+}
+
+// The new pair replaces the old one, and nothing else is left.
+TEST(CredentialFileWriterTest, CommitPairReplacesThePair) {
+  TempFolder dir;
+  const std::string cert = dir.Write("client.crt", "old cert");
+  const std::string key = dir.Write("client.key", "old key");
+  StagedFile new_cert(cert);
+  StagedFile new_key(key);
+  ASSERT_EQ(new_cert.Write("new cert"), StagedFile::Result::kOk);
+  ASSERT_EQ(new_key.Write("new key"), StagedFile::Result::kOk);
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(CommitPair(&new_cert, &new_key));
+  EXPECT_THAT(testing::internal::GetCapturedStderr(), IsEmpty());
+  EXPECT_THAT(FolderContent(dir.path()),
+              ElementsAre(std::pair("client.crt", "new cert"),
+                          std::pair("client.key", "new key")));
+}
+
+// Up to the certificate's rename, a failure leaves the old pair: a key that
+// cannot move aside stops everything, and a certificate that cannot be
+// replaced brings the old key back, the same file byte for byte.
+TEST(CredentialFileWriterTest, CommitPairKeepsTheOldPairUntilTheCertificate) {
+  struct Case {
+    std::string blocked;  // Becomes a folder that is not empty.
+    std::string record;
+  } cases[] = {
+      {"client.crt", "/client.crt is a folder that is not empty"},
+      {"client.key", "/client.key is a folder that is not empty"},
+  };
+  for (const Case& c : cases) {
+    TempFolder dir;
+    const std::string cert = dir.Write("client.crt", "old cert");
+    const std::string key = dir.Write("client.key", "old key");
+    const std::string blocked = dir.path() + "/" + c.blocked;
+    std::vector<std::pair<std::string, std::string>> before;
+    struct stat key_before;
+    {
+      StagedFile new_cert(cert);
+      StagedFile new_key(key);
+      ASSERT_EQ(new_cert.Write("new cert"), StagedFile::Result::kOk);
+      ASSERT_EQ(new_key.Write("new key"), StagedFile::Result::kOk);
+      ASSERT_EQ(unlink(blocked.c_str()), 0);
+      ASSERT_EQ(mkdir(blocked.c_str(), 0700), 0);
+      dir.Write(c.blocked + "/theirs", "theirs");
+      ASSERT_EQ(lstat(key.c_str(), &key_before), 0);
+      before = FolderContent(dir.path());
+      testing::internal::CaptureStderr();
+      EXPECT_FALSE(CommitPair(&new_cert, &new_key)) << c.blocked;
+      EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                  HasSubstr(dir.path() + c.record))
+          << c.blocked;
+    }
+    // Once the staged files are dropped, all is as it was.
+    EXPECT_EQ(FolderContent(dir.path()).size(), 2u) << c.blocked;
+    EXPECT_THAT(FolderContent(dir.path()),
+                testing::IsSubsetOf(before)) << c.blocked;
+    struct stat key_after;
+    ASSERT_EQ(lstat(key.c_str(), &key_after), 0) << c.blocked;
+    EXPECT_EQ(key_after.st_ino, key_before.st_ino) << c.blocked;
+    EXPECT_EQ(test::ReadFileOrEmpty(blocked + "/theirs"), "theirs")
+        << c.blocked;
+  }
+}
+
+// A certificate in place stays there: when the folder cannot be flushed
+// after its rename, the key follows all the same, so that the new pair is
+// complete, and the failure is reported. Opening a folder that may be
+// written and searched but not read fails, renaming in it does not; root
+// may open it, so the commit runs as nobody.
+TEST(CredentialFileWriterTest, CommitPairFinishesThePairWhenAFlushFails) {
+  TempFolder dir;
+  const std::string& d = dir.path();
+  const std::string certs = d + "/certs";
+  ASSERT_EQ(chmod(d.c_str(), 0711), 0);
+  ASSERT_EQ(mkdir(certs.c_str(), 0700), 0);
+  const std::string cert = dir.Write("certs/client.crt", "old cert");
+  const std::string key = dir.Write("certs/client.key", "old key");
+  StagedFile new_cert(cert);
+  StagedFile new_key(key);
+  ASSERT_EQ(new_cert.Write("new cert"), StagedFile::Result::kOk);
+  ASSERT_EQ(new_key.Write("new key"), StagedFile::Result::kOk);
+  bool reachable;
+  {
+    ScopedCheckedUser checked;
+    ASSERT_TRUE(checked.active()) << "no user to check permissions with";
+    reachable = access(d.c_str(), X_OK) == 0;
+  }
+  if (!reachable) {
+    GTEST_SKIP() << "the user nobody cannot reach " << testing::TempDir();
+  }
+  ASSERT_EQ(chown(certs.c_str(), CheckedUser(), static_cast<gid_t>(-1)), 0);
+  ASSERT_EQ(chmod(certs.c_str(), 0333), 0);
+  testing::internal::CaptureStderr();
+  bool committed;
+  {
+    ScopedCheckedUser checked;
+    committed = CommitPair(&new_cert, &new_key);
+  }
+  const std::string log = testing::internal::GetCapturedStderr();
+  ASSERT_EQ(chmod(certs.c_str(), 0700), 0);
+  EXPECT_FALSE(committed);
+  EXPECT_EQ(test::SeverityOf(log, "StagedFile: cannot flush the folder " +
+                                      certs + ": Permission denied"),
+            'E')
+      << log;
+  EXPECT_THAT(FolderContent(certs),
+              ElementsAre(std::pair("client.crt", "new cert"),
+                          std::pair("client.key", "new key")));
+}
+
 // Failures name the path and the system's reason.
 TEST(CredentialFileWriterTest, FailuresSayWhy) {
-  test::ScopedTempDir dir;
+  TempFolder dir;
   const std::string blocker = dir.Write("blocker", "b");
   {
     StagedFile staged(blocker + "/sub/file");
