@@ -46,7 +46,7 @@ run_one() {
     status=$?
   echo "$status" >"$logs/$name.status"
   seed=$(sed -n "s/^Note: Randomizing tests' orders with a seed of \([0-9]*\).*/\1/p" \
-    "$logs/$name.log" | head -n 1)
+    "$logs/$name.log" 2>/dev/null | head -n 1) || seed=-
   echo "$status $((SECONDS - started)) ${seed:--} $name"
 }
 
@@ -76,10 +76,10 @@ while IFS=$'\t' read -r directory program; do
     # The order's seed, each failure with what follows it, and the end of
     # the log (a crash shows there); the whole log would drown them.
     log=$logs/$name.log
-    grep -E '^Note: Randomizing' "$log" || true
-    grep -A 15 -E ': Failure$' "$log" | head -n 300 || true
+    grep -E '^Note: Randomizing' "$log" 2>/dev/null || true
+    grep -A 15 -E ': Failure$' "$log" 2>/dev/null | head -n 300 || true
     echo "---- end of the log:"
-    tail -n 30 "$log"
+    tail -n 30 "$log" 2>/dev/null || echo "(no log: the program could not be started in its folder)"
   fi
 done <<<"$programs"
 
