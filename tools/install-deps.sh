@@ -11,6 +11,7 @@ packages=(
   libabsl-dev android-libboringssl-dev libevent-dev libdouble-conversion-dev
   libgtest-dev libgmock-dev libbenchmark-dev tzdata openssl
   libprotobuf-dev
+  jq  # tools/gtest-programs.sh reads CTest's list of tests with it
   "$@"
 )
 

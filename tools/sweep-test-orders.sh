@@ -19,13 +19,18 @@ jobs=${KELM_SWEEP_JOBS:-4}
 logs=${KELM_SWEEP_LOGS:-$(mktemp -d -t sweep-test-orders.XXXXXX)}
 mkdir -p "$logs"
 
-programs=$(cmake -DBUILD_DIR="$build" -P "$root/tools/gtest-programs.cmake" |
+echo "Listing the GoogleTest programs of $build..."
+started=$SECONDS
+programs=$("$root/tools/gtest-programs.sh" "$build" |
   awk -F'\t' -v pattern="$pattern" '$2 ~ pattern')
 if [ -z "$programs" ]; then
   echo "No GoogleTest programs found in $build" >&2
   exit 1
 fi
-echo "Seeds $first..$last, $jobs at once; logs in $logs"
+count=$(wc -l <<<"$programs")
+echo "Found $count programs in $((SECONDS - started)) s."
+orders=$((count * (last - first + 1)))
+echo "Running $count programs whole, shuffled, seeds $first..$last ($orders orders), $jobs at once; logs in $logs"
 
 # One order: prints "<program> <seed> <status>".
 run_one() {
@@ -46,7 +51,21 @@ for seed in $(seq "$first" "$last"); do
   while IFS=$'\t' read -r directory program; do
     printf '%s\0%s\0%s\0%s\0' "$directory" "$program" "$seed" "$logs"
   done <<<"$programs"
-done | xargs -0 -n 4 -P "$jobs" bash -c 'run_one "$@"' _ >"$logs/results.txt"
+done | xargs -0 -n 4 -P "$jobs" bash -c 'run_one "$@"' _ |
+  tee "$logs/results.txt" | {
+    # A failed order at once, and a count every twentieth of the way.
+    ended=0 failures=0 step=$(((orders + 19) / 20))
+    while read -r name seed status; do
+      ended=$((ended + 1))
+      if [ "$status" != 0 ]; then
+        failures=$((failures + 1))
+        echo "[$ended/$orders] $name seed $seed FAILED (status $status): $logs/$name.$seed.log"
+      fi
+      if [ $((ended % step)) = 0 ] || [ "$ended" = "$orders" ]; then
+        echo "[$ended/$orders] orders run, $failures failed"
+      fi
+    done
+  }
 
 failed=0
 printf '%-48s %s\n' program "orders passed"

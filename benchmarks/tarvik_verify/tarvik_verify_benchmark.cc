@@ -1,7 +1,9 @@
 // Wall time and peak memory of `tarvik --action=verify` on an individualized
 // home, side by side with the floor program (verify_floor.cc), 20 runs of
 // each, interleaved. Prints the medians, their ratio (target: at most 1.5)
-// and verify's peak resident set (target: at most 8 MB).
+// and verify's peak resident set (target: at most 8 MB). The individualized
+// home is a new folder in the temporary folder ($TMPDIR, else /tmp), removed
+// at the end.
 //   tarvik_verify_benchmark [runs]
 
 #include <fcntl.h>
@@ -14,8 +16,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
+
+#include "agent/base/files/file_path.h"
+#include "agent/base/files/file_util.h"
 
 extern char** environ;
 
@@ -71,22 +78,17 @@ double Median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const int runs = argc > 1 ? atoi(argv[1]) : 20;
-  char home[] = "/tmp/tarvik_verify_bench.XXXXXX";
-  if (mkdtemp(home) == nullptr) return 1;
-  setenv("HOME", home, 1);
+// Individualizes `home` and measures the two programs there; the exit
+// status of the benchmark.
+int Measure(const std::string& home, int runs) {
+  setenv("HOME", home.c_str(), 1);
   for (const char* name : {"KELM_CLIENT_CERT", "KELM_CLIENT_PRIVKEY",
                            "KELM_CLIENT_CERT_CHAIN", "KELM_AUTH_DEV_SIGN",
                            "KELM_AUTH_DEV_CALL_LOG"}) {
     unsetenv(name);
   }
-  const std::string cert =
-      std::string(home) + "/.config/kelm_shell/certs/client.crt";
-  const std::string key =
-      std::string(home) + "/.config/kelm_shell/certs/client.key.bin";
+  const std::string cert = home + "/.config/kelm_shell/certs/client.crt";
+  const std::string key = home + "/.config/kelm_shell/certs/client.key.bin";
   if (Run({KELM_TARVIK_PATH, "--action=create"}).status != 0) {
     fprintf(stderr, "create failed\n");
     return 1;
@@ -131,6 +133,31 @@ int main(int argc, char** argv) {
          Median(floor_cpu) * 1e3);
   printf("peak RSS verify: %ld kB (target <= 8192 kB); floor: %ld kB\n",
          verify_rss, floor_rss);
-  std::string remove = std::string("rm -rf ") + home;
-  return system(remove.c_str()) == 0 ? 0 : 1;
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? atoi(argv[1]) : 20;
+  kelmbase::FilePath temp_dir;
+  kelmbase::GetTempDir(&temp_dir);
+  std::string home_template =
+      temp_dir.Append("tarvik_verify_bench.XXXXXX").value();
+  if (mkdtemp(home_template.data()) == nullptr) {
+    fprintf(stderr, "cannot make a folder in %s: %s\n",
+            temp_dir.value().c_str(), strerror(errno));
+    return 1;
+  }
+  // The tool is given an absolute home whatever the temporary folder's
+  // spelling.
+  const kelmbase::FilePath home_path =
+      kelmbase::MakeAbsoluteFilePath(kelmbase::FilePath(home_template));
+  const std::string home = home_path.value();
+  const int status = Measure(home, runs);
+  if (!kelmbase::DoDeleteFile(home_path, /*recursive=*/true)) {
+    fprintf(stderr, "cannot remove %s\n", home.c_str());
+    return 1;
+  }
+  return status;
 }

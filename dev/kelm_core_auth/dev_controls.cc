@@ -76,22 +76,32 @@ int ResultByte() {
   return static_cast<int>(strtoul(value + 2, nullptr, 16));
 }
 
-void RecordCall(const char* function) {
+bool RecordCall(const char* function) {
   const char* path = getenv("KELM_AUTH_DEV_CALL_LOG");
-  if (path == nullptr || path[0] == '\0') return;
+  if (path == nullptr || path[0] == '\0') return true;
   int fd;
   do {
     fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return;
   const std::string line = std::string(function) + "\n";
   // One write of a short line to an O_APPEND file: lines of concurrent
   // processes do not interleave.
-  ssize_t written;
-  do {
-    written = write(fd, line.data(), line.size());
-  } while (written < 0 && errno == EINTR);
-  close(fd);
+  ssize_t written = -1;
+  if (fd >= 0) {
+    do {
+      written = write(fd, line.data(), line.size());
+    } while (written < 0 && errno == EINTR);
+  }
+  const int error = errno;
+  if (fd >= 0) close(fd);
+  if (written == static_cast<ssize_t>(line.size())) return true;
+  // A count that silently stays short would make a test's count of calls
+  // wrong without a word; the call fails instead, as for a mistyped value.
+  fprintf(stderr,
+          "libkelm_core_auth (development): cannot append to "
+          "KELM_AUTH_DEV_CALL_LOG file \"%s\": %s; failing the call\n",
+          path, written < 0 ? strerror(error) : "short write");
+  return false;
 }
 
 }  // namespace kelm_auth_dev

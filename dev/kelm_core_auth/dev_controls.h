@@ -45,7 +45,9 @@ int ResultByte();
 
 // Appends the function's name and a newline to the file named by
 // KELM_AUTH_DEV_CALL_LOG, when set; one line per call, failed calls too.
-void RecordCall(const char* function);
+// False (and said on standard error) when the line cannot be appended; the
+// call then fails.
+bool RecordCall(const char* function);
 
 }  // namespace kelm_auth_dev
 

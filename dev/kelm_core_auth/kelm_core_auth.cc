@@ -239,7 +239,7 @@ bool SignHash(const KelmAuthInputVec* wrapped_key,
 
 extern "C" uint8_t KelmAuth_GetModelCertChain(KelmAuthDataVec* cert_chain) {
   std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
-  kelm_auth_dev::RecordCall("KelmAuth_GetModelCertChain");
+  if (!kelm_auth_dev::RecordCall("KelmAuth_GetModelCertChain")) return 0;
   const int control = kelm_auth_dev::ResultByte();
   if (kelm_auth_dev::FailsAtOnce(control)) return static_cast<uint8_t>(control);
   return kelm_auth_dev::ResultOf(control,
@@ -250,7 +250,7 @@ extern "C" uint8_t KelmAuth_GenerateDeviceKeyAndCert(
     const KelmAuthInputVec* ssid, const KelmAuthInputVec* model_template_cert,
     KelmAuthDataVec* wrapped_device_key, KelmAuthDataVec* device_cert) {
   std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
-  kelm_auth_dev::RecordCall("KelmAuth_GenerateDeviceKeyAndCert");
+  if (!kelm_auth_dev::RecordCall("KelmAuth_GenerateDeviceKeyAndCert")) return 0;
   const int control = kelm_auth_dev::ResultByte();
   if (kelm_auth_dev::FailsAtOnce(control)) return static_cast<uint8_t>(control);
   return kelm_auth_dev::ResultOf(
@@ -262,7 +262,7 @@ extern "C" uint8_t KelmAuth_SignHash(const KelmAuthInputVec* wrapped_key,
                                      const KelmAuthInputVec* input,
                                      KelmAuthDataVec* signature) {
   std::lock_guard<std::mutex> hold(kelm_auth_dev::LibraryLock());
-  kelm_auth_dev::RecordCall("KelmAuth_SignHash");
+  if (!kelm_auth_dev::RecordCall("KelmAuth_SignHash")) return 0;
   const int control = kelm_auth_dev::ResultByte();
   if (kelm_auth_dev::FailsAtOnce(control)) return static_cast<uint8_t>(control);
   return kelm_auth_dev::ResultOf(

@@ -11,13 +11,17 @@
 #include <openssl/sha.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -183,6 +187,25 @@ Signed Sign(const std::string& wrapped_key, const std::string& input) {
   out.ok = KelmAuth_SignHash(&key_in, &input_in, &signature.vec);
   out.signature = signature.bytes();
   return out;
+}
+
+// What `run` writes to standard error, through the file `path`. (GoogleTest's
+// own capture needs a /tmp that the user may write.)
+std::string StderrOf(const std::string& path,
+                     const std::function<void()>& run) {
+  fflush(stderr);
+  const int file = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC,
+                        0600);
+  EXPECT_GE(file, 0) << path;
+  if (file < 0) return std::string();
+  const int saved = dup(STDERR_FILENO);
+  dup2(file, STDERR_FILENO);
+  run();
+  fflush(stderr);
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  close(file);
+  return ReadFile(path);
 }
 
 class KelmCoreAuthDevTest : public testing::Test {
@@ -586,8 +609,8 @@ TEST_F(KelmCoreAuthDevTest, SignHangNeverReturns) {
 }
 
 TEST_F(KelmCoreAuthDevTest, CallLogCountsEveryCall) {
-  char path[] = "/tmp/kelm_auth_calls_XXXXXX";
-  const int fd = mkstemp(path);
+  std::string path = testing::TempDir() + "kelm_auth_calls_XXXXXX";
+  const int fd = mkstemp(path.data());
   ASSERT_GE(fd, 0);
   close(fd);
   {
@@ -611,7 +634,94 @@ TEST_F(KelmCoreAuthDevTest, CallLogCountsEveryCall) {
             "KelmAuth_SignHash\n"
             "KelmAuth_SignHash\n"
             "KelmAuth_GenerateDeviceKeyAndCert\n");
-  unlink(path);
+  unlink(path.c_str());
+}
+
+// A call log that cannot take the line fails the call and says why, as a
+// mistyped control value does: a count that stayed short without a word
+// would pass a test that counts calls. Which paths fail depends on the user
+// for some of them, since root writes through permission bits.
+TEST_F(KelmCoreAuthDevTest, CallLogThatCannotBeWrittenFailsTheCall) {
+  std::string scratch = testing::TempDir() + "kelm_auth_log_XXXXXX";
+  ASSERT_NE(mkdtemp(scratch.data()), nullptr);
+  const std::string file = scratch + "/file";
+  const std::string read_only_file = scratch + "/read_only_file";
+  const std::string read_only_folder = scratch + "/read_only_folder";
+  for (const std::string& path : {file, read_only_file}) {
+    std::ofstream(path).close();
+  }
+  ASSERT_EQ(chmod(read_only_file.c_str(), 0444), 0);
+  ASSERT_EQ(mkdir(read_only_folder.c_str(), 0555), 0);
+  // What the kernel lets this process's user write, root or not.
+  auto writable = [](const std::string& path, int mode) {
+    return faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0;
+  };
+
+  struct Case {
+    std::string path;
+    bool works;
+    int error;  // The reason given when it does not.
+  };
+  const Case cases[] = {
+      {scratch + "/missing/calls", false, ENOENT},
+      {scratch + "/calls/", false, EISDIR},  // A file name spelt as a folder.
+      {scratch, false, EISDIR},
+      {file + "/calls", false, ENOTDIR},
+      {"/dev/full", false, ENOSPC},  // Opens, then every write fails.
+      {read_only_file, writable(read_only_file, W_OK), EACCES},
+      {read_only_folder + "/calls", writable(read_only_folder, W_OK | X_OK),
+       EACCES},
+      {file, true, 0},
+  };
+  const std::string input = DigestInfoSha256("TEST");
+  const std::string template_der = TemplateDer();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    ScopedEnvironmentVariable env("KELM_AUTH_DEV_CALL_LOG", c.path);
+    Output chain;
+    bool chain_ok = false;
+    Generated generated;
+    Signed signature;
+    const std::string said = StderrOf(scratch + "/stderr", [&] {
+      chain_ok = KelmAuth_GetModelCertChain(&chain.vec);
+      generated = Generate(kSsid, template_der);
+      signature = Sign(device_->key, input);
+    });
+
+    EXPECT_EQ(chain_ok, c.works);
+    EXPECT_EQ(generated.ok, c.works);
+    EXPECT_EQ(signature.ok, c.works);
+    EXPECT_EQ(chain.empty(), !c.works);
+    EXPECT_EQ(generated.key.empty(), !c.works);
+    EXPECT_EQ(generated.cert.empty(), !c.works);
+    EXPECT_EQ(signature.signature.empty(), !c.works);
+    if (c.works) {
+      EXPECT_EQ(said, "");
+      EXPECT_EQ(ReadFile(c.path),
+                "KelmAuth_GetModelCertChain\n"
+                "KelmAuth_GenerateDeviceKeyAndCert\n"
+                "KelmAuth_SignHash\n");
+      std::ofstream(c.path, std::ios::trunc).close();
+    } else {
+      // One report per call, naming the variable, the path and the reason.
+      const std::string report = "KELM_AUTH_DEV_CALL_LOG file \"" + c.path +
+                                 "\": " + strerror(c.error) + ";";
+      size_t reports = 0;
+      for (size_t at = said.find(report); at != std::string::npos;
+           at = said.find(report, at + 1)) {
+        ++reports;
+      }
+      EXPECT_EQ(reports, 3u) << said;
+    }
+  }
+  EXPECT_FALSE(access((scratch + "/missing").c_str(), F_OK) == 0);
+  for (const std::string& path : {file, read_only_file,
+                                  read_only_folder + "/calls",
+                                  scratch + "/stderr"}) {
+    unlink(path.c_str());
+  }
+  rmdir(read_only_folder.c_str());
+  rmdir(scratch.c_str());
 }
 
 TEST_F(KelmCoreAuthDevTest, ReleasesNothingItDidNotAllocate) {
