@@ -586,8 +586,8 @@ TEST_F(KelmCoreAuthDevTest, SignHangNeverReturns) {
 }
 
 TEST_F(KelmCoreAuthDevTest, CallLogCountsEveryCall) {
-  char path[] = "/tmp/kelm_auth_calls_XXXXXX";
-  const int fd = mkstemp(path);
+  std::string path = testing::TempDir() + "kelm_auth_calls_XXXXXX";
+  const int fd = mkstemp(path.data());
   ASSERT_GE(fd, 0);
   close(fd);
   {
@@ -611,7 +611,7 @@ TEST_F(KelmCoreAuthDevTest, CallLogCountsEveryCall) {
             "KelmAuth_SignHash\n"
             "KelmAuth_SignHash\n"
             "KelmAuth_GenerateDeviceKeyAndCert\n");
-  unlink(path);
+  unlink(path.c_str());
 }
 
 TEST_F(KelmCoreAuthDevTest, ReleasesNothingItDidNotAllocate) {
