@@ -1,6 +1,7 @@
 #include "logging/vlog_is_on.h"
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -138,39 +139,94 @@ TEST_F(VlogIsOnTest, FlagChangesTakeEffectAtVlogSites) {
 }
 
 // Readers on other threads only ever see levels that the flags give while
-// both flags keep changing. The writer keeps changing them until every
-// reader has checked a number of times, so that a fast writer cannot finish
-// before the readers have looked.
+// both flags keep changing, and exactly the levels of a state while it
+// stands. The writer goes through a table of states; after setting each one
+// it publishes the state's number and waits until every reader has checked
+// that state before changing the flags again, so that each state is checked
+// by every reader however the threads are scheduled. Between states the
+// readers keep reading while the writer changes the flags.
 TEST_F(VlogIsOnTest, ReadersSeeOnlyLevelsTheFlagsGive) {
+  struct State {
+    int32_t v;
+    const char* vmodule;
+    int32_t foo_level;  // of x/foo.cc, which "foo=5" matches
+    int32_t bar_level;  // of x/bar.cc, which no pattern matches
+  };
+  static constexpr State kStates[] = {
+      {1, "", 1, 1},
+      {0, "foo=5", 5, 0},
+      {1, "foo=5", 5, 1},
+      {0, "", 0, 0},
+  };
+  constexpr int kStateCount = sizeof(kStates) / sizeof(kStates[0]);
+  constexpr int kRounds = 100;
   constexpr int kReaders = 2;
-  constexpr int kChecksPerReader = 500;
+  // Far beyond what a reader needs to check one state, even under a
+  // sanitizer on a loaded machine; only reached if a reader is stuck.
+  constexpr auto kWaitLimit = std::chrono::seconds(30);
+
+  // The number of the state that stands, counting from 1; 0 before the
+  // first.
+  std::atomic<int> standing{0};
+  // How many (state, reader) checks were made; state n stands until this
+  // reaches n * kReaders.
+  std::atomic<int> checked{0};
   std::atomic<bool> stop{false};
-  std::atomic<int> checks[kReaders] = {};
   std::vector<std::thread> readers;
   for (int r = 0; r < kReaders; ++r) {
-    readers.emplace_back([&stop, &checks, r] {
-      while (!stop.load(std::memory_order_relaxed)) {
+    readers.emplace_back([&] {
+      int last_checked = 0;
+      while (!stop.load(std::memory_order_acquire)) {
+        const int number = standing.load(std::memory_order_acquire);
+        if (number != last_checked) {
+          // The writer leaves the flags alone until this check is counted.
+          const State& s = kStates[(number - 1) % kStateCount];
+          SCOPED_TRACE(testing::Message()
+                       << "--v=" << s.v << " --vmodule=" << s.vmodule);
+          EXPECT_EQ(VlogLevelForFile("x/foo.cc"), s.foo_level);
+          EXPECT_EQ(VlogLevelForFile("x/bar.cc"), s.bar_level);
+          EXPECT_TRUE(VlogIsOn(s.foo_level, "x/foo.cc"));
+          EXPECT_FALSE(VlogIsOn(s.foo_level + 1, "x/foo.cc"));
+          EXPECT_TRUE(VlogIsOn(s.bar_level, "x/bar.cc"));
+          EXPECT_FALSE(VlogIsOn(s.bar_level + 1, "x/bar.cc"));
+          last_checked = number;
+          checked.fetch_add(1, std::memory_order_release);
+          continue;
+        }
+        // The flags may be changing: any mix of the states' values.
         const int32_t level = VlogLevelForFile("x/foo.cc");
         EXPECT_TRUE(level == 0 || level == 1 || level == 5) << level;
         EXPECT_TRUE(VlogIsOn(0, "x/foo.cc"));
         EXPECT_FALSE(VlogIsOn(6, "x/foo.cc"));
         EXPECT_FALSE(VlogIsOn(2, "x/bar.cc"));
-        checks[r].fetch_add(1, std::memory_order_relaxed);
       }
     });
   }
-  auto every_reader_checked = [&checks] {
-    for (const std::atomic<int>& count : checks) {
-      if (count.load(std::memory_order_relaxed) < kChecksPerReader)
-        return false;
+
+  for (int number = 1; number <= kRounds * kStateCount; ++number) {
+    const State& s = kStates[(number - 1) % kStateCount];
+    // Either flag may change first, so the readers also meet the mixed
+    // states in between.
+    if (number % 2 == 0) {
+      absl::SetFlag(&FLAGS_v, s.v);
+      absl::SetFlag(&FLAGS_vmodule, s.vmodule);
+    } else {
+      absl::SetFlag(&FLAGS_vmodule, s.vmodule);
+      absl::SetFlag(&FLAGS_v, s.v);
     }
-    return true;
-  };
-  for (int i = 0; i < 300 || !every_reader_checked(); ++i) {
-    absl::SetFlag(&FLAGS_vmodule, i % 2 == 0 ? "foo=5" : "");
-    absl::SetFlag(&FLAGS_v, i % 3 == 0 ? 1 : 0);
+    standing.store(number, std::memory_order_release);
+    const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
+    while (checked.load(std::memory_order_acquire) < number * kReaders &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    if (checked.load(std::memory_order_acquire) < number * kReaders) {
+      ADD_FAILURE() << "readers did not check state " << number << " within "
+                    << kWaitLimit.count() << " s";
+      break;
+    }
   }
-  stop.store(true, std::memory_order_relaxed);
+  stop.store(true, std::memory_order_release);
   for (std::thread& reader : readers) reader.join();
 }
 

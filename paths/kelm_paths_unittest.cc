@@ -13,6 +13,7 @@
 #include "agent/base/files/file_util.h"
 #include "agent/base/path_service.h"
 #include "agent/base/test/scoped_environment_restorer.h"
+#include "agent/base/test/test_temp_dir.h"
 #include "gtest/gtest.h"
 #include "paths/kelm_core_paths.h"
 #include "paths/kelm_paths.h"
@@ -35,10 +36,12 @@ class KelmPathsTest : public testing::Test {
     // A fixed umask, so that what the test makes does not depend on the
     // caller's.
     old_umask_ = umask(022);
-    char dir_template[] = "/tmp/kelm_paths_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir_template));
-    temp_dir_ = kelmbase::MakeAbsoluteFilePath(FilePath(dir_template));
     ASSERT_NE(nullptr, getcwd(old_cwd_, sizeof(old_cwd_)));
+    if (make_temp_dir_) {
+      const std::string dir = kelmbase::test::CreateTestTempDir("kelm_paths_");
+      ASSERT_FALSE(dir.empty());
+      temp_dir_ = kelmbase::MakeAbsoluteFilePath(FilePath(dir));
+    }
     PathService::ResetForTesting();
     vantorel::RegisterPathProvider();
     PathService::AddProvider(PathProvider, PATH_START, PATH_END);
@@ -69,9 +72,17 @@ class KelmPathsTest : public testing::Test {
   }
 
   FilePath temp_dir_;
+  bool make_temp_dir_ = true;
   char old_cwd_[4096];
   kelmbase::test::ScopedEnvironmentRestorer saved_environment_{kVariables};
   mode_t old_umask_ = 0;
+};
+
+// A death test runs SetUp again in a child that dies before TearDown: it
+// gets no temporary folder, which would be left behind.
+class KelmPathsDeathTest : public KelmPathsTest {
+ protected:
+  KelmPathsDeathTest() { make_temp_dir_ = false; }
 };
 
 TEST_F(KelmPathsTest, FilesUnderKelmHome) {
@@ -240,7 +251,7 @@ bool BrokenBaseKeys(int key, FilePath* result) {
   }
 }
 
-TEST_F(KelmPathsTest, MissingDependenciesAreFatal) {
+TEST_F(KelmPathsDeathTest, MissingDependenciesAreFatal) {
   PathService::AddProvider(BrokenBaseKeys, 0, 0);
   struct Case {
     int key;

@@ -18,6 +18,7 @@
 #include "agent/base/files/file_util.h"
 #include "devtools/build/runtime/get_runfiles_dir.h"
 #include "agent/base/test/scoped_environment_restorer.h"
+#include "agent/base/test/test_temp_dir.h"
 #include "gtest/gtest.h"
 
 namespace kelmbase {
@@ -46,10 +47,12 @@ class PathServiceTest : public testing::Test {
     // A fixed umask, so that what the test makes does not depend on the
     // caller's.
     old_umask_ = umask(022);
-    char dir_template[] = "/tmp/kelm_path_service_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir_template));
-    temp_dir_ = MakeAbsoluteFilePath(FilePath(dir_template));
     ASSERT_NE(nullptr, getcwd(old_cwd_, sizeof(old_cwd_)));
+    if (!make_temp_dir_) return;
+    // Made before any test changes TMPDIR.
+    const std::string dir = test::CreateTestTempDir("kelm_path_service_");
+    ASSERT_FALSE(dir.empty());
+    temp_dir_ = MakeAbsoluteFilePath(FilePath(dir));
   }
 
   void TearDown() override {
@@ -61,9 +64,17 @@ class PathServiceTest : public testing::Test {
   }
 
   FilePath temp_dir_;
+  bool make_temp_dir_ = true;
   char old_cwd_[4096];
   kelmbase::test::ScopedEnvironmentRestorer saved_environment_{kVariables};
   mode_t old_umask_ = 0;
+};
+
+// A death test runs SetUp again in a child that dies before TearDown: it
+// gets no temporary folder, which would be left behind.
+class PathServiceDeathTest : public PathServiceTest {
+ protected:
+  PathServiceDeathTest() { make_temp_dir_ = false; }
 };
 
 // Providers for made-up keys. Each counts its calls.
@@ -158,7 +169,7 @@ TEST_F(PathServiceTest, UnknownKeyFails) {
   EXPECT_EQ(FilePath("unchanged"), path);
 }
 
-TEST_F(PathServiceTest, GetRequired) {
+TEST_F(PathServiceDeathTest, GetRequired) {
   PathService::AddProvider(NewerProvider, 9000, 9010);
   EXPECT_EQ(FilePath("/newer"), PathService::GetRequired(kCountedKey));
   EXPECT_DEATH(PathService::GetRequired(kUnknownKey),

@@ -13,6 +13,7 @@
 #include "agent/base/files/file_path.h"
 #include "agent/base/path_service.h"
 #include "agent/base/test/scoped_environment_restorer.h"
+#include "agent/base/test/test_temp_dir.h"
 #include "agent/base/xdg_user_dir_lookup.h"
 #include "gtest/gtest.h"
 
@@ -31,13 +32,13 @@ class XdgTest : public testing::Test {
 
   void SetUp() override {
     PathService::ResetForTesting();
-    for (const char* name : kVariables) unsetenv(name);
     // A fixed umask, so that what the test makes does not depend on the
     // caller's.
     old_umask_ = umask(022);
-    char dir_template[] = "/tmp/kelm_xdg_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir_template));
-    home_ = dir_template;
+    // Made while TMPDIR is still the caller's.
+    home_ = test::CreateTestTempDir("kelm_xdg_");
+    ASSERT_FALSE(home_.empty());
+    for (const char* name : kVariables) unsetenv(name);
     setenv("HOME", home_.c_str(), 1);
   }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "agent/base/files/file_path.h"
+#include "agent/base/test/test_temp_dir.h"
 #include "gtest/gtest.h"
 
 namespace kelmbase {
@@ -26,9 +27,9 @@ class FileEnumeratorTest : public testing::Test {
     // A fixed umask, so that what the test makes does not depend on the
     // caller's.
     old_umask_ = umask(022);
-    char dir_template[] = "/tmp/kelm_enumerator_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir_template));
-    root_ = FilePath(dir_template);
+    const std::string dir = test::CreateTestTempDir("kelm_enumerator_");
+    ASSERT_FALSE(dir.empty());
+    root_ = FilePath(dir);
     MakeFile("a.txt");
     MakeFile("b.log");
     MakeDir("dir1");
@@ -176,9 +177,9 @@ TEST_F(FileEnumeratorTest, SymbolicLinks) {
 }
 
 TEST_F(FileEnumeratorTest, LinkToDirectoryOutsideIsWalked) {
-  char dir_template[] = "/tmp/kelm_enumerator_out_XXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(dir_template));
-  FilePath outside(dir_template);
+  const std::string dir = test::CreateTestTempDir("kelm_enumerator_out_");
+  ASSERT_FALSE(dir.empty());
+  FilePath outside(dir);
   FILE* f = fopen(outside.Append("z.txt").value().c_str(), "w");
   ASSERT_NE(nullptr, f);
   fclose(f);

@@ -14,6 +14,7 @@
 #include "agent/base/files/file.h"
 #include "agent/base/files/file_path.h"
 #include "agent/base/test/scoped_environment_restorer.h"
+#include "agent/base/test/test_temp_dir.h"
 #include "gtest/gtest.h"
 
 namespace kelmbase {
@@ -43,9 +44,9 @@ class FileUtilTest : public testing::Test {
     // A fixed umask, so that what the test makes does not depend on the
     // caller's.
     old_umask_ = umask(022);
-    char dir_template[] = "/tmp/kelm_file_util_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir_template));
-    temp_dir_ = FilePath(dir_template);
+    const std::string dir = test::CreateTestTempDir("kelm_file_util_");
+    ASSERT_FALSE(dir.empty());
+    temp_dir_ = FilePath(dir);
   }
 
   void TearDown() override {
@@ -236,7 +237,9 @@ TEST_F(FileUtilTest, WriteAllToFd) {
   EXPECT_FALSE(WriteAllToFd(-1, 1, "x"));
 }
 
-TEST_F(FileUtilTest, WriteAllToFdWithNegativeSizeTraps) {
+// Not in the fixture: a death test's child dies before TearDown and would
+// leave the fixture's folder behind.
+TEST(FileUtilDeathTest, WriteAllToFdWithNegativeSizeTraps) {
   EXPECT_DEATH(WriteAllToFd(STDERR_FILENO, -1, "x"), "");
 }
 

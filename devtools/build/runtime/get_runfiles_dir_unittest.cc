@@ -11,6 +11,7 @@
 #include <string>
 #include <system_error>
 
+#include "agent/base/test/test_temp_dir.h"
 #include "gtest/gtest.h"
 
 namespace devtools_build {
@@ -114,9 +115,8 @@ TEST(GetRunfilesDirDeathTest, InaccessibleOutcomeIsFatal) {
 class PosixEnvironmentTest : public testing::Test {
  protected:
   void SetUp() override {
-    char dir_template[] = "/tmp/kelm_runfiles_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir_template));
-    dir_ = dir_template;
+    dir_ = kelmbase::test::CreateTestTempDir("kelm_runfiles_");
+    ASSERT_FALSE(dir_.empty());
     os_ = NewPosixEnvironment();
   }
   void TearDown() override {
@@ -166,14 +166,15 @@ TEST(RunfilesTest, ProgramPathOfThisTest) {
 TEST(RunfilesTest, RunfilesOfThisProgram) {
   char old_cwd[4096];
   ASSERT_NE(nullptr, getcwd(old_cwd, sizeof(old_cwd)));
-  char dir_template[] = "/tmp/kelm_runfiles_cwd_XXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(dir_template));
-  std::string sub = std::string(dir_template) + "/sub";
+  const std::string dir =
+      kelmbase::test::CreateTestTempDir("kelm_runfiles_cwd_");
+  ASSERT_FALSE(dir.empty());
+  std::string sub = dir + "/sub";
   ASSERT_EQ(0, mkdir(sub.c_str(), 0700));
   ASSERT_EQ(0, chdir(sub.c_str()));
 
   // Without a runfiles tree: the parent of the working directory.
-  EXPECT_EQ(std::string(dir_template) + "/x", GetRunfilesPath("x"));
+  EXPECT_EQ(dir + "/x", GetRunfilesPath("x"));
 
   // With "<program>.runfiles" beside the program: inside it.
   std::string runfiles = devtools_build::GetProgramPath() + ".runfiles";
@@ -184,7 +185,7 @@ TEST(RunfilesTest, RunfilesOfThisProgram) {
 
   ASSERT_EQ(0, chdir(old_cwd));
   std::error_code ignored;
-  std::filesystem::remove_all(dir_template, ignored);
+  std::filesystem::remove_all(dir, ignored);
 }
 
 }  // namespace

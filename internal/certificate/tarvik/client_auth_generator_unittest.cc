@@ -35,6 +35,7 @@
 #include "agent/base/path_service.h"
 #include "agent/base/synchronization/waitable_event.h"
 #include "agent/base/test/scoped_environment_restorer.h"
+#include "agent/base/test/test_temp_dir.h"
 #include "agent/base/threading/thread.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
@@ -95,9 +96,8 @@ int Mode(const std::string& path) {
 class ClientAuthGeneratorTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::string dir = testing::TempDir() + "tarvik_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir.data()), nullptr);
-    home_ = dir;
+    home_ = kelmbase::test::CreateTestTempDir("tarvik_test.");
+    ASSERT_FALSE(home_.empty());
     for (const char* name : kSavedVariables) unsetenv(name);
     setenv("HOME", home_.c_str(), 1);
     old_umask_ = umask(033);

@@ -21,6 +21,7 @@
 #include "agent/base/functional/bind.h"
 #include "agent/base/synchronization/waitable_event.h"
 #include "agent/base/test/log_records.h"
+#include "agent/base/test/test_temp_dir.h"
 #include "agent/base/threading/thread.h"
 #include "internal/sdk/kelm_core/auth/kelm_auth_c_api.h"
 #include "logging/check.h"
@@ -184,9 +185,8 @@ std::vector<std::string> RecordTexts(const std::string& log) {
 }
 
 ScopedTempDir::ScopedTempDir() {
-  char dir[] = "/tmp/client_auth_test.XXXXXX";
-  CHECK(mkdtemp(dir) != nullptr);
-  path_ = dir;
+  path_ = kelmbase::test::CreateTestTempDir("client_auth_test.");
+  CHECK(!path_.empty());
 }
 
 ScopedTempDir::~ScopedTempDir() {

@@ -34,11 +34,10 @@ constexpr char kSsid[] = "DA:4E:71:7C:3D:0A";
 class CallCounter {
  public:
   CallCounter() {
-    char path[] = "/tmp/kelm_auth_calls_XXXXXX";
-    const int fd = mkstemp(path);
+    path_ = testing::TempDir() + "kelm_auth_calls_XXXXXX";
+    const int fd = mkstemp(path_.data());
     EXPECT_GE(fd, 0);
     if (fd >= 0) close(fd);
-    path_ = path;
     env_.emplace("KELM_AUTH_DEV_CALL_LOG", path_);
   }
   ~CallCounter() {
