@@ -101,6 +101,14 @@ class ScopedCheckedUser {
   const bool dropped_;
 };
 
+// Whether CheckedUser() may search `folder` (on the way to what the test
+// makes in it); fails the test when no user checks permissions.
+void CheckedUserReaches(const std::string& folder, bool* reachable) {
+  ScopedCheckedUser checked;
+  ASSERT_TRUE(checked.active()) << "no user to check permissions with";
+  *reachable = access(folder.c_str(), X_OK) == 0;
+}
+
 // Things at a credential path: which may be replaced or removed, and the
 // record that refuses the others. Refused entries are never removed.
 TEST(CredentialFileWriterTest, OnlyFilesLinksAndEmptyFoldersAreReplaceable) {
@@ -282,12 +290,8 @@ TEST(CredentialFileWriterTest, AnUnsearchableFolderCannotTell) {
   ASSERT_EQ(chmod(d.c_str(), 0755), 0);
   ASSERT_EQ(mkdir((d + "/locked").c_str(), 0700), 0);
   ASSERT_EQ(symlink("..", (d + "/locked/up").c_str()), 0);
-  bool reachable;
-  {
-    ScopedCheckedUser checked;
-    ASSERT_TRUE(checked.active()) << "no user to check permissions with";
-    reachable = access(d.c_str(), X_OK) == 0;
-  }
+  bool reachable = false;
+  ASSERT_NO_FATAL_FAILURE(CheckedUserReaches(d, &reachable));
   if (!reachable) {
     GTEST_SKIP() << "the user nobody cannot reach " << testing::TempDir();
   }
@@ -655,12 +659,8 @@ TEST(CredentialFileWriterTest, CommitPairFinishesThePairWhenAFlushFails) {
   StagedFile new_key(key);
   ASSERT_EQ(new_cert.Write("new cert"), StagedFile::Result::kOk);
   ASSERT_EQ(new_key.Write("new key"), StagedFile::Result::kOk);
-  bool reachable;
-  {
-    ScopedCheckedUser checked;
-    ASSERT_TRUE(checked.active()) << "no user to check permissions with";
-    reachable = access(d.c_str(), X_OK) == 0;
-  }
+  bool reachable = false;
+  ASSERT_NO_FATAL_FAILURE(CheckedUserReaches(d, &reachable));
   if (!reachable) {
     GTEST_SKIP() << "the user nobody cannot reach " << testing::TempDir();
   }

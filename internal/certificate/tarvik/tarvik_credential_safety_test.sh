@@ -14,30 +14,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-unset KELM_CLIENT_CERT KELM_CLIENT_PRIVKEY KELM_CLIENT_CERT_CHAIN \
-  KELM_AUTH_DEV_MODEL_CHAIN KELM_AUTH_DEV_GENERATE KELM_AUTH_DEV_SIGN \
-  KELM_AUTH_DEV_RESULT KELM_AUTH_DEV_CALL_LOG
-umask 022
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-# The tool, killed after 60 seconds (status 124 then).
-tarvik() { timeout 60 "$tarvik_binary" "$@"; }
-# A hash of each named path, "-" for a missing one.
-state() {
-  local path
-  for path in "$@"; do
-    if [ -e "$path" ] || [ -L "$path" ]; then
-      sha256sum <"$path" 2>/dev/null | cut -c1-64 || echo "unreadable"
-    else
-      echo -
-    fi
-  done
-}
-temporaries() { find "$@" -maxdepth 1 -name '.*.tarvik-*' 2>/dev/null; }
-has_record() { grep -q "\] $2" "$1"; }
+source "$(dirname "$0")/testing/credential_test_lib.sh"
 
 # A home with a good pair at the default paths.
 new_home() {

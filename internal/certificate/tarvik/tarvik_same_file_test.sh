@@ -11,28 +11,7 @@
 set -uo pipefail
 # Absolute, as some runs start in another folder.
 tarvik_binary=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-unset KELM_CLIENT_CERT KELM_CLIENT_PRIVKEY KELM_CLIENT_CERT_CHAIN \
-  KELM_AUTH_DEV_MODEL_CHAIN KELM_AUTH_DEV_GENERATE KELM_AUTH_DEV_SIGN \
-  KELM_AUTH_DEV_RESULT KELM_AUTH_DEV_CALL_LOG
-umask 022
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-# The tool, killed after 60 seconds (status 124 then).
-tarvik() { timeout 60 "$tarvik_binary" "$@"; }
-# A hash of each named path, "-" for a missing one.
-state() {
-  local path
-  for path in "$@"; do
-    if [ -e "$path" ] || [ -L "$path" ]; then
-      sha256sum <"$path" 2>/dev/null | cut -c1-64 || echo "unreadable"
-    else
-      echo -
-    fi
-  done
-}
+source "$(dirname "$0")/testing/credential_test_lib.sh"
 # Everything below a folder: names, link texts and the files' hashes.
 tree_state() {
   (cd "$1" && find . -mindepth 1 | LC_ALL=C sort | while read -r entry; do
@@ -45,8 +24,6 @@ tree_state() {
     fi
   done)
 }
-temporaries() { find "$@" -maxdepth 1 -name '.*.tarvik-*' 2>/dev/null; }
-has_record() { grep -q "\] $2" "$1"; }
 # <case> <record>: the run failed with the ERROR record and the closing one.
 refused() {
   [ "$status" -eq 1 ] || fail "$1: status $status: $(cat "$work/err")"

@@ -1,0 +1,27 @@
+# Shared by the end-to-end credential tests, which source it after setting
+# tarvik_binary: a clean environment for the tool, failure counting, and
+# the views of the files that each case compares before and after.
+unset KELM_CLIENT_CERT KELM_CLIENT_PRIVKEY KELM_CLIENT_CERT_CHAIN \
+  KELM_AUTH_DEV_MODEL_CHAIN KELM_AUTH_DEV_GENERATE KELM_AUTH_DEV_SIGN \
+  KELM_AUTH_DEV_RESULT KELM_AUTH_DEV_CALL_LOG
+umask 022
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+# The tool, killed after 60 seconds (status 124 then).
+tarvik() { timeout 60 "$tarvik_binary" "$@"; }
+# A hash of each named path, "-" for a missing one.
+state() {
+  local path
+  for path in "$@"; do
+    if [ -e "$path" ] || [ -L "$path" ]; then
+      sha256sum <"$path" 2>/dev/null | cut -c1-64 || echo "unreadable"
+    else
+      echo -
+    fi
+  done
+}
+temporaries() { find "$@" -maxdepth 1 -name '.*.tarvik-*' 2>/dev/null; }
+has_record() { grep -q "\] $2" "$1"; }
