@@ -85,7 +85,10 @@ class ClientAuthGenerator {
 
   // The credential file paths: the switches kelm_client_cert and
   // kelm_client_privkey, else the variables KELM_CLIENT_CERT and
-  // KELM_CLIENT_PRIVKEY, else the product defaults (logged). Always true.
+  // KELM_CLIENT_PRIVKEY, else the product defaults (logged), as
+  // vantorel::FindCredentialPath finds them. Always true; a default under a
+  // home folder that cannot be resolved is a fatal CHECK here, which the
+  // actions rule out before they call this.
   static bool GetCertAndKeyPaths(std::string* cert_file, std::string* key_file);
 
   // Removes one file, symbolic link or empty folder (not recursively); true

@@ -117,6 +117,14 @@ grep -q '^E0000 00:00:1\.000000' "$work/err" && fail "forged action: a forged re
 run '--action=a\nb'
 expect_record "backslash action" 'Tarvik: action = a\\\\nb$'
 
+# An unparsable log threshold is fatal before any action (status 134), and
+# its record shows the value escaped too.
+PLOVEX_STDERRTHRESHOLD="lo\\ud"$'\n''E0000 00:00:1.000000       1 forged.cc:1] forged' run --action=verify
+expect_status 134 "unparsable threshold"
+expect_record "unparsable threshold" "Invalid PLOVEX_STDERRTHRESHOLD value 'lo\\\\\\\\ud\\\\nE0000 00:00:1\\.000000       1 forged\\.cc:1\\] forged'"
+grep -q '^E0000 00:00:1\.000000' "$work/err" && fail "unparsable threshold: a forged record"
+grep -q 'Tarvik starting' "$work/err" && fail "unparsable threshold: the tool started"
+
 # A path with a backslash shows it doubled, and one with a newline as \n:
 # the two records differ.
 run --action=verify "--kelm_client_cert=$work/a\nb"
