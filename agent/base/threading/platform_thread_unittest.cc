@@ -141,11 +141,26 @@ TEST(PlatformThreadTest, PriorityTable) {
   EXPECT_EQ(-8, internal::PriorityToNice(ThreadPriority::kUrgent));
   EXPECT_EQ(-10, internal::PriorityToNice(ThreadPriority::kRealtime));
   EXPECT_EQ(0, internal::PriorityToNice(static_cast<ThreadPriority>(42)));
-  // Raising to nice 10 (lowering priority) is always allowed.
-  EXPECT_TRUE(PlatformThread::MayRaisePriority(ThreadPriority::kBackground));
-  if (geteuid() == 0) {
-    EXPECT_TRUE(PlatformThread::MayRaisePriority(ThreadPriority::kUrgent));
+}
+
+// Below the superuser, RLIMIT_NICE's soft limit n allows nice 20 - n and
+// above; the superuser may take any nice value.
+TEST(PlatformThreadTest, NiceLimitDecidesBelowTheSuperuser) {
+  struct rlimit saved;
+  ASSERT_EQ(0, getrlimit(RLIMIT_NICE, &saved));
+  const bool root = geteuid() == 0;
+  struct rlimit limit = saved;
+  limit.rlim_cur = 0;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NICE, &limit));
+  EXPECT_EQ(root, PlatformThread::MayRaisePriority(ThreadPriority::kBackground));
+  EXPECT_EQ(root, PlatformThread::MayRaisePriority(ThreadPriority::kUrgent));
+  if (saved.rlim_max == RLIM_INFINITY || saved.rlim_max >= 10) {
+    limit.rlim_cur = 10;  // nice 10 and above
+    ASSERT_EQ(0, setrlimit(RLIMIT_NICE, &limit));
+    EXPECT_TRUE(PlatformThread::MayRaisePriority(ThreadPriority::kBackground));
+    EXPECT_EQ(root, PlatformThread::MayRaisePriority(ThreadPriority::kUrgent));
   }
+  ASSERT_EQ(0, setrlimit(RLIMIT_NICE, &saved));
 }
 
 // A zero RLIMIT_RTPRIO does not forbid the real-time priority by itself:

@@ -20,9 +20,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <functional>
+#include <iostream>
 #include <regex>
 #include <string>
 #include <utility>
@@ -980,7 +983,13 @@ TEST_F(ClientAuthGeneratorTest, NonRegularCredentialPathsAreRefused) {
   };
   for (const Case& c : cases) {
     // The odd entry stands at the key path; the certificate is a good file.
-    ASSERT_TRUE(c.make(other)) << c.name;
+    // Only a privileged user may make a device; the other rows still run.
+    const bool made = c.make(other);
+    if (!made && errno == EPERM && std::string(c.name) == "device") {
+      std::cerr << "Skipped the device row: making a device needs privilege\n";
+      continue;
+    }
+    ASSERT_TRUE(made) << c.name << ": " << strerror(errno);
     setenv("KELM_CLIENT_PRIVKEY", other.c_str(), 1);
     for (bool create : {true, false}) {
       testing::internal::CaptureStderr();
