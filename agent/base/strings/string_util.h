@@ -24,7 +24,7 @@ enum TrimPositions {
 };
 
 // How StartsWith / EndsWith compare.
-enum CaseMode {
+enum CaseMode : int {
   kExact = 0,
   kIgnoreAsciiCase = 1,
 };

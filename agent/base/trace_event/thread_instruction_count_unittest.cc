@@ -71,7 +71,7 @@ TEST(ThreadInstructionCountTest, DescriptorZeroIsKeptAndRead) {
     ++g_open_calls;
     return 0;
   });
-  std::thread thread([count] {
+  std::thread thread([] {
     EXPECT_EQ(GetThreadInstructionCounterFd(), 0);
     EXPECT_EQ(GetThreadInstructionCounterFd(), 0);
     EXPECT_TRUE(ThreadInstructionCount::IsSupported());

@@ -31,7 +31,7 @@ new_home() {
 # nothing.
 new_home lock_held
 lock_cert=$cert lock_key=$key lock_before=$(state "$cert" "$key")
-flock "$certs/.tarvik.lock" sleep 45 &
+hold_lock -x "$certs/.tarvik.lock" 45
 background+=($!)
 sleep 0.5
 (tarvik --action=create >"$work/lock_out" 2>"$work/lock_err"
@@ -290,7 +290,7 @@ tarvik --action=create 2>"$work/err" || fail "create after the kills failed"
 new_home ensure_lock
 ensure_lock_cert=$cert ensure_lock_key=$key
 ensure_lock_before=$(state "$cert" "$key")
-flock "$certs/.tarvik.lock" sleep 45 &
+hold_lock -x "$certs/.tarvik.lock" 45
 background+=($!)
 sleep 0.5
 (tarvik --action=ensure >/dev/null 2>"$work/ensure_lock_err"
@@ -621,7 +621,7 @@ odd_case ensure "RemoveLeftoverTemporaryFiles: removed $shown/pair/.k.tarvik-Ab1
 # missing.
 new_home platform
 before=$(state "$cert" "$key")
-flock -s "$certs/.tarvik.lock" sleep 120 &
+hold_lock -s "$certs/.tarvik.lock" 120
 reader=$!
 background+=($reader)
 no_chain='Ensure: the platform library gave no model chain that could be parsed; no new credentials are made\.$'

@@ -25,3 +25,10 @@ state() {
 }
 temporaries() { find "$@" -maxdepth 1 -name '.*.tarvik-*' 2>/dev/null; }
 has_record() { grep -q "\] $2" "$1"; }
+# Holds a lock file's lock (-s shared, -x exclusive) for some seconds in a
+# background process, $! afterwards, which is the sleep itself: killing it
+# releases the lock and leaves no child holding the test's output open
+# (CTest waits for every holder).
+hold_lock() { # <-s|-x> <lock file> <seconds>
+  (exec 9<>"$2" && flock "$1" 9 && exec sleep "$3") &
+}

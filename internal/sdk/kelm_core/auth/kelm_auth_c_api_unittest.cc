@@ -477,7 +477,15 @@ TEST(KelmAuthRecordTest, AllocationCallbacks) {
 }
 
 TEST(KelmAuthRecordTest, FailedAllocationIsFatal) {
+// GCC names the sanitizers with macros, clang through __has_feature.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KELM_SANITIZER_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KELM_SANITIZER_ALLOCATOR 1
+#endif
+#endif
+#if defined(KELM_SANITIZER_ALLOCATOR)
   GTEST_SKIP() << "sanitizer allocators abort on impossible sizes themselves";
 #else
   EXPECT_DEATH(AllocateBuffer(SIZE_MAX),
