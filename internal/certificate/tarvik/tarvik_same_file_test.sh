@@ -191,21 +191,7 @@ done
 # and fail saying why: the new pair is whole. Root may open any folder, so
 # the runs are nobody's; the tool and the library it loads through its run
 # path must then be reachable by nobody, or are copied where they are.
-runner_tool=$tarvik_binary
-if [ "$(id -u)" -eq 0 ]; then
-  as_runner() { setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
-  chmod 711 "$work"
-  library=$(ldd "$tarvik_binary" | awk '/libkelm_core_auth/ { print $3 }')
-  if ! as_runner test -x "$tarvik_binary" || ! as_runner test -r "$library"; then
-    mkdir -p "$work/runner_tool/bin" "$work/runner_tool/lib"
-    cp "$tarvik_binary" "$work/runner_tool/bin/tarvik"
-    cp "$library" "$work/runner_tool/lib/"
-    chmod -R a+rX "$work/runner_tool"
-    runner_tool=$work/runner_tool/bin/tarvik
-  fi
-else
-  as_runner() { "$@"; }
-fi
+setup_runner
 flush=$work/flush
 mkdir -m 755 "$flush"
 flush_certs=$flush/certs

@@ -32,3 +32,24 @@ has_record() { grep -q "\] $2" "$1"; }
 hold_lock() { # <-s|-x> <lock file> <seconds>
   (exec 9<>"$2" && flock "$1" 9 && exec sleep "$3") &
 }
+# Sets runner_tool and as_runner for runs of a user without root's
+# privileges: as root, nobody, with the tool and the library it loads
+# through its run path copied under $work where nobody cannot reach them.
+setup_runner() {
+  runner_tool=$tarvik_binary
+  if [ "$(id -u)" -ne 0 ]; then
+    as_runner() { "$@"; }
+    return
+  fi
+  as_runner() { setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+  chmod 711 "$work"
+  local library
+  library=$(ldd "$tarvik_binary" | awk '/libkelm_core_auth/ { print $3 }')
+  if ! as_runner test -x "$tarvik_binary" || ! as_runner test -r "$library"; then
+    mkdir -p "$work/runner_tool/bin" "$work/runner_tool/lib"
+    cp "$tarvik_binary" "$work/runner_tool/bin/tarvik"
+    cp "$library" "$work/runner_tool/lib/"
+    chmod -R a+rX "$work/runner_tool"
+    runner_tool=$work/runner_tool/bin/tarvik
+  fi
+}
